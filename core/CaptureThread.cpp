@@ -1,0 +1,158 @@
+// The capture thread: read, stamp, skip, process, queue; frame-rate measurement.
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <thread>
+
+#include "core/QuarvelTOFCamera.h"
+
+namespace Quarvel {
+
+namespace {
+constexpr int64_t kAdjustPeriodNs = 3000000000LL;
+constexpr int kReclaimWaitMs = 20;
+
+int64_t systemClockNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+}  // namespace
+
+int QuarvelTOFCamera::setOutputType(FrameType type) {
+    if (!stopFlag.load()) return -1;
+    if (!sensor || !device) return -1;
+    info.type = type;
+    CameraInfo cacheInfo = info;
+    cacheInfo.height = info.height * static_cast<uint32_t>(sensor->subframeCount);
+    device->getFrameFormats(&rawLayout, &outputLayout);
+    if (type != FrameType::RAW && type != FrameType::DEPTH) return -1;
+
+    // The device reads the cache by its raw layout: that layout must fit the sensor frame.
+    if (rawLayout.width < 0 || rawLayout.height < 0 || outputLayout.width < 0 ||
+        outputLayout.height < 0) {
+        return -1;
+    }
+    const uint64_t rawBytes = static_cast<uint64_t>(rawLayout.width) *
+                              static_cast<uint64_t>(rawLayout.height) * 2u;
+    const uint64_t cacheBytes = static_cast<uint64_t>(cacheInfo.width) * cacheInfo.height * 2u;
+    if (rawBytes > cacheBytes) return -1;
+
+    auto next = std::make_unique<FramePool>(
+        cacheInfo, type == FrameType::RAW ? rawLayout : outputLayout);
+    pool = std::move(next);
+    ++poolGenerationCount;
+    return 0;
+}
+
+void QuarvelTOFCamera::captureThread() {
+    uint8_t* cache = pool->cacheBytes();
+    lastFrameTime = systemClockNs();
+    int64_t lastAdjust = lastFrameTime;
+    while (!stopFlag.load()) {
+        if (autoFrameRate.load(std::memory_order_relaxed) &&
+            systemClockNs() - lastAdjust > kAdjustPeriodNs) {
+            adjustFrameRate();
+            lastAdjust = systemClockNs();
+        }
+        LinkNode* node = pool->takeFree();
+        if (node == nullptr) {
+            node = pool->reclaimOldest(kReclaimWaitMs);
+            if (node == nullptr) {
+                // Every buffer is in the user's hands.
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                continue;
+            }
+        }
+        if (analysisFrame(cache, node) == 0) {
+            updateFps();
+            pool->publish(node);
+        } else {
+            pool->giveBack(node);
+        }
+    }
+}
+
+bool QuarvelTOFCamera::skipThisFrame() {
+    const int32_t loop = skipFrameLoop.load(std::memory_order_relaxed);
+    int32_t skip = skipFrame.load(std::memory_order_relaxed);
+    // The two are set one at a time; a frame that sees a mix never drops more than all.
+    if (skip > loop) skip = loop;
+    skipCounter = (skipCounter + 1) % loop;
+    const int k = static_cast<uint8_t>(loop - skip);
+    const int l8 = static_cast<uint8_t>(loop);
+    const int c8 = static_cast<uint8_t>(skipCounter);
+    return (k * c8) / l8 == (k * (c8 + 1)) / l8;
+}
+
+int QuarvelTOFCamera::analysisFrame(uint8_t* cache, LinkNode* node) {
+    uint64_t timestamp = 0;
+    if (sensor->getFrame(cache, &timestamp) == -1) return -1;
+    node->buffer->setTimestamp(timestamp);
+    if (skipThisFrame()) return QuarvelSkipFrame;
+    QuarvelFrameBuffer* buffer = node->buffer.get();
+    switch (info.type) {
+        case FrameType::RAW:
+            getRawImages(cache, static_cast<int16_t*>(buffer->getData(FrameType::RAW)));
+            return 0;
+        case FrameType::DEPTH:
+            return getPhaseImage(cache, static_cast<float*>(buffer->getData(FrameType::DEPTH)),
+                                 static_cast<float*>(buffer->getData(FrameType::AMPLITUDE)),
+                                 static_cast<float*>(buffer->getData(FrameType::CONFIDENCE))) == 1
+                       ? 0
+                       : -1;
+        default:
+            return -1;
+    }
+}
+
+int QuarvelTOFCamera::getRawImages(uint8_t* cache, int16_t* out) {
+    return device->getRawImages(cache, out) ? 1 : 0;
+}
+
+int QuarvelTOFCamera::getPhaseImage(uint8_t* cache, float* depth, float* amplitude,
+                                    float* confidence) {
+    return device->getPhaseImage(cache, depth, amplitude, confidence) ? 1 : 0;
+}
+
+void QuarvelTOFCamera::updateFps() {
+    const int64_t now = systemClockNs();
+    const int64_t elapsed = (now - lastFrameTime) / 1000000;
+    lastFrameTime = now;
+    if (frameCount.load(std::memory_order_relaxed) == 0) {
+        frameInterval = static_cast<float>(elapsed);
+    } else {
+        const float candidate =
+            (1.0f - smoothing) * frameInterval + smoothing * static_cast<float>(elapsed);
+        if (std::isfinite(candidate)) {
+            frameInterval = candidate;
+            smoothing = 1.0f / 30.0f;
+        }
+    }
+    fps.store(1000.0f / frameInterval, std::memory_order_relaxed);
+    frameCount.fetch_add(1, std::memory_order_relaxed);
+}
+
+void QuarvelTOFCamera::adjustFrameRate() {
+    const float floored = std::floor(fps.load(std::memory_order_relaxed));
+    int32_t target;
+    if (std::isnan(floored)) {
+        target = 0;
+    } else if (floored >= static_cast<float>(std::numeric_limits<int32_t>::max())) {
+        target = std::numeric_limits<int32_t>::max();
+    } else if (floored <= static_cast<float>(std::numeric_limits<int32_t>::min())) {
+        target = std::numeric_limits<int32_t>::min();
+    } else {
+        target = static_cast<int32_t>(floored);
+    }
+    if (target < 1) target = 1;
+    int current = 0;
+    getControl(CameraCtrl::FRAME_RATE, &current);
+    const int tolerance = current > 9 ? current / 10 : 1;
+    if (std::llabs(static_cast<long long>(target) - current) > tolerance) {
+        setControl(CameraCtrl::FRAME_RATE, target);
+    }
+}
+
+}  // namespace Quarvel

@@ -1,0 +1,37 @@
+// Processing device of the 240x180 sensor: computes depth from four phase sub-frames.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "core/QuarvelDevice.h"
+
+namespace Quarvel {
+
+class QuarvelDeviceHQVGA : public QuarvelDevice {
+public:
+    QuarvelDeviceHQVGA(int32_t board, float frequency, int32_t rangeMm, uint8_t shift);
+
+    int getDeviceType() override;
+    int getFrameFormats(FrameLayout* raw, FrameLayout* output) override;
+    int open(QuarvelTOFSensor* sensor) override;
+    int close() override;
+    int prepare() override;
+    int start() override;
+    int stop() override;
+    // RANGE 2000/4000 also switch the sensor's modulation, so both always agree.
+    int setControl(CameraCtrl ctrl, int value) override;
+    int setControlExt(CameraCtrl ctrl, const char* value) override;
+    int getControl(CameraCtrl ctrl, int* value) override;
+    int getControlExt(CameraCtrl ctrl, const char** value) override;
+    bool getRawImages(const uint8_t* raw, int16_t* rawPlane) override;
+    bool getPhaseImage(const uint8_t* raw, float* depth, float* amplitude,
+                       float* confidence) override;
+
+    // Written by control calls, read once per frame by the capture thread.
+    std::atomic<float> modulationFrequency;
+    std::atomic<int32_t> range;
+    const uint8_t rawShift;
+};
+
+}  // namespace Quarvel

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test. `--quick` runs the everyday subset.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build_dir=${BUILD_DIR:-$root/build}
+quick=0
+if [ "${1:-}" = "--quick" ]; then quick=1; fi
+
+"$root/scripts/install-deps.sh"
+"$root/scripts/build.sh"
+
+if [ $quick -eq 1 ]; then
+  ctest --test-dir "$build_dir" --output-on-failure --parallel "$(nproc)" -LE slow
+else
+  ctest --test-dir "$build_dir" --output-on-failure --parallel "$(nproc)"
+fi
