@@ -103,6 +103,18 @@ int QuarvelTOFCSISensor::start() {
     // Buffers left mapped by an earlier failed start or stop would keep the driver busy.
     for (MemoryMapping& mapping : bufferMappings) mapping.unmap();
     bufferCount = 0;
+    // A driver refuses a new format while it holds buffers of an earlier stream (EBUSY):
+    // hand those back first so that start works again after stop.
+    if (buffersAllocated) {
+        v4l2_requestbuffers release{};
+        release.count = 0;
+        release.type = bufferType;
+        release.memory = V4L2_MEMORY_MMAP;
+        if (retryingIoctl(system, videoFd.get(), VIDIOC_REQBUFS, &release) < 0) {
+            return QuarvelUnkownError;
+        }
+        buffersAllocated = false;
+    }
 
     if (negotiateFormat() != 0) return QuarvelUnkownError;
 
@@ -116,6 +128,7 @@ int QuarvelTOFCSISensor::start() {
     // A driver may grant fewer buffers than asked (we stream with those) or more (the
     // extra ones are never queued). None at all cannot stream.
     if (request.count == 0) return QuarvelUnkownError;
+    buffersAllocated = true;
     const uint32_t granted = std::min<uint32_t>(request.count, kMaxBuffers);
     for (uint32_t index = 0; index < granted; ++index) {
         if (mapAndQueueBuffer(index) != 0) return QuarvelUnkownError;

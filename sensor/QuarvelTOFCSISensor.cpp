@@ -151,6 +151,7 @@ void QuarvelTOFCSISensor::releaseAll() {
     // Mappings first: they belong to the video node.
     for (MemoryMapping& mapping : bufferMappings) mapping.unmap();
     bufferCount = 0;
+    buffersAllocated = false;
     for (UniqueFd& subdevice : subdevFds) subdevice.reset();
     subdevCount = 0;
     sensorSubdevIndex = 0;

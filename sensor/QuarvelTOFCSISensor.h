@@ -98,6 +98,7 @@ private:
     uint32_t bufferType = 1;
     std::array<MemoryMapping, kMaxBuffers> bufferMappings;
     uint32_t bufferCount = 0;
+    bool buffersAllocated = false;  // the driver holds buffers from an earlier start
     CameraInfo info{};
     SubframeCopy copySubframe = copyPlain;
 };
