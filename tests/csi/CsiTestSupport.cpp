@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstring>
 #include <cmath>
 #include <sstream>
 
@@ -77,6 +81,19 @@ DepthCheck checkHqvgaDepth(sim::SimBoard& board, const float* depth, bool shortR
     }
     return check;
 }
+
+GuardedBuffer::GuardedBuffer(size_t size, uint8_t fill) : length(size) {
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    const size_t body = (size + page - 1) / page * page;
+    regionLength = body + page;
+    region = static_cast<uint8_t*>(
+        mmap(nullptr, regionLength, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    mprotect(region + body, page, PROT_NONE);
+    begin = region + body - size;
+    std::memset(begin, fill, size);
+}
+
+GuardedBuffer::~GuardedBuffer() { munmap(region, regionLength); }
 
 std::string capturedStderr(const std::function<void()>& action) {
     testing::internal::CaptureStderr();

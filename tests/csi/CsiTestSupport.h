@@ -36,6 +36,24 @@ struct DepthCheck {
 };
 DepthCheck checkHqvgaDepth(sim::SimBoard& board, const float* depth, bool shortRange);
 
+// Memory of `size` bytes that ends at an inaccessible page: touching a byte past the end
+// crashes the test instead of passing unnoticed.
+class GuardedBuffer {
+public:
+    explicit GuardedBuffer(size_t size, uint8_t fill = 0);
+    ~GuardedBuffer();
+    GuardedBuffer(const GuardedBuffer&) = delete;
+    GuardedBuffer& operator=(const GuardedBuffer&) = delete;
+    uint8_t* data() { return begin; }
+    size_t size() const { return length; }
+
+private:
+    uint8_t* region = nullptr;
+    size_t regionLength = 0;
+    uint8_t* begin = nullptr;
+    size_t length = 0;
+};
+
 // Reads stderr produced by `action`.
 std::string capturedStderr(const std::function<void()>& action);
 
