@@ -160,8 +160,10 @@ SimBoardBuilder& SimBoardBuilder::extraBufferBytes(uint32_t bytes) {
     extraBytes = bytes;
     return *this;
 }
-SimBoardBuilder& SimBoardBuilder::mediaEntries(const std::vector<std::string>& names) {
+SimBoardBuilder& SimBoardBuilder::mediaEntries(const std::vector<std::string>& names,
+                                               const std::string& cameraMedia) {
     mediaNames = names;
+    cameraMediaName = cameraMedia;
     return *this;
 }
 SimBoardBuilder& SimBoardBuilder::sensorEntityName(const std::string& name) {
@@ -265,7 +267,15 @@ std::unique_ptr<SimBoard> SimBoardBuilder::build() const {
     // The media graph, its node listed first among the media entries.
     auto media = std::make_shared<SimMediaDevice>(board.driver);
     result->mediaDevice = media;
-    if (!mediaNames.empty()) kernel.addCharDevice("/dev/" + mediaNames.front(), kMediaMajor, 0, media);
+    unsigned mediaMinor = 0;
+    for (const std::string& name : mediaNames) {
+        if (name == cameraMediaName) {
+            kernel.addCharDevice("/dev/" + name, kMediaMajor, mediaMinor++, media);
+        } else {
+            kernel.addCharDevice("/dev/" + name, kMediaMajor, mediaMinor++,
+                                 std::make_shared<SimMediaDevice>("other"));
+        }
+    }
 
     unsigned nextSubdevMinor = 2;
     int nextSubdevNumber = 0;

@@ -88,8 +88,10 @@ public:
     SimBoardBuilder& maxBuffers(uint32_t count);
     SimBoardBuilder& extraBufferBytes(uint32_t bytes);
     // The media nodes listed in the video node's device directory, in listing order
-    // (default {"media0"}); a name without a /dev node does not open.
-    SimBoardBuilder& mediaEntries(const std::vector<std::string>& names);
+    // (default {"media0"}); each has a /dev node, and the camera's graph is on `cameraMedia`
+    // (the others hold an unrelated, empty graph).
+    SimBoardBuilder& mediaEntries(const std::vector<std::string>& names,
+                                  const std::string& cameraMedia);
     SimBoardBuilder& sensorEntityName(const std::string& name);
     // The sensor entity comes before the bridge in the media graph.
     SimBoardBuilder& sensorBeforeBridge();
@@ -114,6 +116,7 @@ private:
     uint32_t bufferLimit = 8;
     uint32_t extraBytes = 0;
     std::vector<std::string> mediaNames{"media0"};
+    std::string cameraMediaName = "media0";
     std::string sensorName;
     bool sensorFirst = false;
     int moreBridges = 0;
