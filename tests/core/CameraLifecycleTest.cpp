@@ -11,18 +11,7 @@ using support::CallLog;
 using support::ScriptedComponents;
 using Strings = std::vector<std::string>;
 
-namespace {
-
-// A camera on scripted components that reports board "unknown" (no model file).
-struct Rig {
-    CallLog log;
-    ScriptedComponents components{log};
-    std::unique_ptr<QuarvelTOFCamera> camera;
-
-    Rig() { camera = std::make_unique<QuarvelTOFCamera>(components, "/nonexistent/model"); }
-};
-
-}  // namespace
+using Rig = support::CameraRig;
 
 TEST(CameraOpen, ChoosesTheDeviceByFrameSize) {
     const std::tuple<uint32_t, uint32_t, int, int> cases[] = {

@@ -15,21 +15,12 @@ using support::ScriptedComponents;
 
 namespace {
 
-struct Rig {
-    CallLog log;
-    ScriptedComponents components{log};
-    std::unique_ptr<QuarvelTOFCamera> camera;
-
+// An opened camera whose frame-rate adaptation is off unless a test turns it on.
+struct Rig : support::CameraRig {
     explicit Rig(std::chrono::microseconds frameDelay = std::chrono::microseconds(2000)) {
-        components.configureSensor = [frameDelay](support::ScriptedSensor& s) {
-            s.frameDelay = frameDelay;
-        };
-        camera = std::make_unique<QuarvelTOFCamera>(components, "/nonexistent/model");
-        EXPECT_EQ(camera->open(Connection::USB, 0), 0);
+        EXPECT_EQ(openUsb(frameDelay), 0);
         camera->setControl(CameraCtrl::AUTO_FRAME_RATE, 0);
     }
-    support::ScriptedSensor& sensor() { return *components.lastSensor; }
-    support::ScriptedDevice& device() { return *components.lastDevice; }
 };
 
 // The frame number the scripted sensor wrote into a delivered depth frame.

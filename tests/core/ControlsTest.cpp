@@ -11,12 +11,9 @@ using support::CallLog;
 using support::ScriptedComponents;
 
 namespace {
-struct Rig {
-    CallLog log;
-    ScriptedComponents components{log};
-    QuarvelTOFCamera camera{components, "/nonexistent/model"};
-    Rig() { EXPECT_EQ(camera.open(Connection::USB, 0), 0); }
-    support::ScriptedDevice& device() { return *components.lastDevice; }
+struct Rig : support::CameraRig {
+    QuarvelTOFCamera& camera;
+    Rig() : camera(*CameraRig::camera) { EXPECT_EQ(openUsb(), 0); }
 };
 }  // namespace
 

@@ -270,6 +270,18 @@ std::unique_ptr<QuarvelDevice> ScriptedComponents::makeVgaDevice(int boardModel)
     return makeDevice("vga", boardModel);
 }
 
+CameraRig::CameraRig()
+    : camera(std::make_unique<QuarvelTOFCamera>(components, "/nonexistent/model")) {}
+
+int CameraRig::openUsb(std::chrono::microseconds frameDelay) {
+    auto previous = components.configureSensor;
+    components.configureSensor = [previous, frameDelay](ScriptedSensor& s) {
+        s.frameDelay = frameDelay;
+        previous(s);
+    };
+    return camera->open(Connection::USB, 0);
+}
+
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {

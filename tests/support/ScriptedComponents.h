@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/ComponentFactory.h"
+#include "core/QuarvelTOFCamera.h"
 
 namespace Quarvel {
 namespace support {
@@ -174,6 +175,25 @@ private:
 // Waits up to `limit` for `condition`; true when it held in time.
 bool eventually(const std::function<bool()>& condition,
                 std::chrono::milliseconds limit = std::chrono::milliseconds(3000));
+
+}  // namespace support
+}  // namespace Quarvel
+
+namespace Quarvel {
+namespace support {
+
+// A camera on scripted components, on a board without a device-tree model.
+struct CameraRig {
+    CallLog log;
+    ScriptedComponents components{log};
+    std::unique_ptr<QuarvelTOFCamera> camera;
+
+    CameraRig();
+    // Opens over USB with scripted sensors that deliver a frame every `frameDelay`.
+    int openUsb(std::chrono::microseconds frameDelay = std::chrono::microseconds(2000));
+    ScriptedSensor& sensor() { return *components.lastSensor; }
+    ScriptedDevice& device() { return *components.lastDevice; }
+};
 
 }  // namespace support
 }  // namespace Quarvel
