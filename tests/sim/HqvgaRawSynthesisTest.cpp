@@ -95,8 +95,8 @@ TEST(HqvgaSynthesis, EachRangePairingRecoversTheGroundTruth) {
             const double d = truth.distanceMm[i];
             if (a < 20.0 || d >= range - 50.0 || synthesis.saturated(i, modulation)) continue;
             // Rounding moves each sample by at most 0.5 LSB.
-            const double bound = std::asin(std::min(1.0, std::sqrt(2.0) / (2 * a))) * range /
-                                 (2 * kPi) + 0.01;
+            const double bound =
+                std::asin(std::min(1.0, std::sqrt(2.0) / (2 * a))) * range / (2 * kPi) + 0.01;
             ASSERT_NEAR(decodeDistance(frame, i, modulation), d, bound) << "pixel " << i;
             ++checked;
         }
@@ -152,7 +152,8 @@ TEST(HqvgaSynthesis, NoiseIsBoundedAndHasTheModelledSpread) {
     }
     for (int j = 0; j < 4; ++j) {
         const double sigma = noisy.noiseSigmaLsb(pixels[j]);
-        const double spread = std::sqrt(sumSquares[j] / frames - (sum[j] / frames) * (sum[j] / frames));
+        const double spread =
+            std::sqrt(sumSquares[j] / frames - (sum[j] / frames) * (sum[j] / frames));
         EXPECT_GT(sigma, 1.0);
         EXPECT_NEAR(spread, std::sqrt(sigma * sigma + 1.0 / 12.0), 0.15 * sigma) << pixels[j];
         // Rounding the clean sample may shift the mean by up to half an LSB.

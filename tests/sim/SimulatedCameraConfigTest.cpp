@@ -1,6 +1,5 @@
 // The simulated camera's text description: defaults, every key, and precise errors.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdio>

@@ -55,8 +55,9 @@ TEST(VgaSynthesis, EmbeddedLinesNameBlockFrequencyRangeAndFrame) {
     std::vector<uint16_t> single(synthesis.rawSamples(VgaFrequencyMode::Single));
     synthesis.synthesize(7, VgaFrequencyMode::Single, single.data(), single.size());
     for (int block = 0; block < 5; ++block) {
-        EXPECT_EQ(single[static_cast<size_t>(block) * 320 * 241 + SI4C_EMBEDDED_UNAMBIGUOUS_RANGE_MM],
-                  1250);
+        EXPECT_EQ(
+            single[static_cast<size_t>(block) * 320 * 241 + SI4C_EMBEDDED_UNAMBIGUOUS_RANGE_MM],
+            1250);
     }
 }
 
@@ -80,8 +81,8 @@ TEST(VgaSynthesis, CorrelationBlocksDecodeToTheGroundTruthAtEachFrequency) {
             double phase = std::atan2(c3 - c1, c0 - c2);
             if (phase < 0) phase += 2 * kPi;
             const double expected = std::fmod(truth.distanceMm[pixel], range);
-            const double bound = std::asin(std::min(1.0, std::sqrt(2.0) / (2 * a))) * range /
-                                 (2 * kPi) + 0.01;
+            const double bound =
+                std::asin(std::min(1.0, std::sqrt(2.0) / (2 * a))) * range / (2 * kPi) + 0.01;
             ASSERT_NEAR(phase * range / (2 * kPi), expected, bound) << pixel;
             // The grey block holds the offset, which is also the mean of the four steps.
             const double grey = sampleAt(raw, 320, 240, base + 4, pixel);

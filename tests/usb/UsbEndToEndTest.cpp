@@ -218,10 +218,10 @@ TEST(UsbCameraEndToEnd, RangeChangeWhileStreamingReachesTheSensor) {
         ASSERT_NE(frame, nullptr);
         const QuarvelSimDelivery delivery = deliveryOf(frameTimestamp(frame, FrameType::DEPTH));
         if (delivery.shortRange == 1) {
-            const DepthComparison result = compareWithTruth(
-                expected, HqvgaModulation::ShortRange,
-                static_cast<float*>(frame->getData(FrameType::DEPTH)),
-                static_cast<float*>(frame->getData(FrameType::AMPLITUDE)));
+            const DepthComparison result =
+                compareWithTruth(expected, HqvgaModulation::ShortRange,
+                                 static_cast<float*>(frame->getData(FrameType::DEPTH)),
+                                 static_cast<float*>(frame->getData(FrameType::AMPLITUDE)));
             EXPECT_EQ(result.outside, 0);
             EXPECT_LT(result.medianRelativeError, 0.01);
             ++shortFrames;
@@ -279,7 +279,8 @@ TEST_P(UsbCameraBitWidth, RawFramesKeepEveryBitTheWidthCarries) {
     ASSERT_NE(frame, nullptr);
     const QuarvelSimDelivery delivery = deliveryOf(frameTimestamp(frame, FrameType::RAW));
     // Below 12 bits the camera drops the low bits of each 12-bit pattern.
-    const uint16_t kept = static_cast<uint16_t>(bits < 12 ? 0xFFF & ~((1 << (12 - bits)) - 1) : 0xFFF);
+    const uint16_t kept =
+        static_cast<uint16_t>(bits < 12 ? 0xFFF & ~((1 << (12 - bits)) - 1) : 0xFFF);
     std::vector<uint16_t> sub(kPixels);
     const int16_t* plane = static_cast<int16_t*>(frame->getData(FrameType::RAW));
     for (int k = 0; k < 4; ++k) {
@@ -309,10 +310,10 @@ TEST(UsbCameraEndToEnd, EightBitCameraStillMeetsItsWidenedBound) {
     for (int n = 0; n < 2; ++n) {
         QuarvelFrameBuffer* frame = camera.requestFrame(3000);
         ASSERT_NE(frame, nullptr);
-        const DepthComparison result = compareWithTruth(
-            expected, HqvgaModulation::LongRange,
-            static_cast<float*>(frame->getData(FrameType::DEPTH)),
-            static_cast<float*>(frame->getData(FrameType::AMPLITUDE)));
+        const DepthComparison result =
+            compareWithTruth(expected, HqvgaModulation::LongRange,
+                             static_cast<float*>(frame->getData(FrameType::DEPTH)),
+                             static_cast<float*>(frame->getData(FrameType::AMPLITUDE)));
         EXPECT_GT(result.valid, kPixels / 10);
         EXPECT_EQ(result.outside, 0);
         camera.releaseFrame(frame);
@@ -340,10 +341,10 @@ TEST(UsbCameraEndToEnd, UnthrottledCameraKeepsGroupingAndDepth) {
             EXPECT_EQ((timestamp - previous) % 20, 0u);
         }
         previous = timestamp;
-        const DepthComparison result = compareWithTruth(
-            expected, HqvgaModulation::LongRange,
-            static_cast<float*>(frame->getData(FrameType::DEPTH)),
-            static_cast<float*>(frame->getData(FrameType::AMPLITUDE)));
+        const DepthComparison result =
+            compareWithTruth(expected, HqvgaModulation::LongRange,
+                             static_cast<float*>(frame->getData(FrameType::DEPTH)),
+                             static_cast<float*>(frame->getData(FrameType::AMPLITUDE)));
         EXPECT_EQ(result.outside, 0);
         EXPECT_LT(result.medianRelativeError, 0.01);
         camera.releaseFrame(frame);

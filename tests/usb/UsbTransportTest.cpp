@@ -1,7 +1,6 @@
 // The USB transport against the simulated camera: grouping by timestamp, missed captures,
 // frame sizes, sample conversions, range registers, open parameters and lifecycle.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <atomic>
@@ -184,8 +183,7 @@ class UsbSampleConversion : public UsbTransport,
 
 TEST_P(UsbSampleConversion, EverySubframeIsConvertedInPlaceOfItsSlot) {
     const Conversion c = GetParam();
-    QuarvelTOFUSBSensor& sensor =
-        startedSensor("bit_width = " + std::to_string(c.bitWidth) + "\n");
+    QuarvelTOFUSBSensor& sensor = startedSensor("bit_width = " + std::to_string(c.bitWidth) + "\n");
     const CameraInfo info = sensor.getCameraInfo();
     EXPECT_EQ(info.bit_width, static_cast<uint32_t>(c.bitWidth));
     EXPECT_EQ(info.bpp, c.sourceBytesPerSample);
@@ -194,8 +192,8 @@ TEST_P(UsbSampleConversion, EverySubframeIsConvertedInPlaceOfItsSlot) {
     for (int k = 0; k < 4; ++k) {
         std::vector<uint8_t> frame(kPixels * c.sourceBytesPerSample);
         for (size_t i = 0; i < kPixels; ++i) {
-            const uint16_t value = static_cast<uint16_t>((i * 2654435761u + k * 40503u) >> 7) &
-                                   c.sourceMask;
+            const uint16_t value =
+                static_cast<uint16_t>((i * 2654435761u + k * 40503u) >> 7) & c.sourceMask;
             sources[k][i] = value;
             if (c.sourceBytesPerSample == 1) {
                 frame[i] = static_cast<uint8_t>(value);
@@ -203,7 +201,9 @@ TEST_P(UsbSampleConversion, EverySubframeIsConvertedInPlaceOfItsSlot) {
                 putWord(frame, i, value);
             }
         }
-        ASSERT_EQ(QuarvelSimQueueFrame(500 + 2 * k, frame.data(), static_cast<uint32_t>(frame.size())), 0);
+        ASSERT_EQ(
+            QuarvelSimQueueFrame(500 + 2 * k, frame.data(), static_cast<uint32_t>(frame.size())),
+            0);
     }
     // Room for four sub-frames plus a guard zone that must stay untouched.
     std::vector<uint8_t> dst(4 * kSubframeBytes + 64, kUntouched);
@@ -411,7 +411,8 @@ TEST_F(UsbTransport, MissingOrMalformedDescriptionFailsWithAMessage) {
     EXPECT_EQ(absent.close(), 0);
     EXPECT_EQ(absent.close(), 0);
 
-    QuarvelTOFUSBSensor& malformed = sensorFor(scratch.write("bad.conf", "fps = 30\nbit_width = 9\n"));
+    QuarvelTOFUSBSensor& malformed =
+        sensorFor(scratch.write("bad.conf", "fps = 30\nbit_width = 9\n"));
     testing::internal::CaptureStderr();
     EXPECT_EQ(malformed.open(info), -1);
     message = testing::internal::GetCapturedStderr();
