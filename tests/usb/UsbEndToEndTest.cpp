@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <ostream>
 #include <vector>
 
 #include "core/QuarvelTOFCamera.h"
@@ -353,11 +354,16 @@ TEST(UsbCameraEndToEnd, UnthrottledCameraKeepsGroupingAndDepth) {
 }
 
 // The VGA sensor hands its whole raw frame to the USB transport at once.
-class UsbVgaFrames : public ::testing::TestWithParam<const char*> {};
+struct VgaCase {
+    const char* name;
+    const char* description;
+};
+void PrintTo(const VgaCase& vgaCase, std::ostream* out) { *out << vgaCase.name; }
+class UsbVgaFrames : public ::testing::TestWithParam<VgaCase> {};
 
 TEST_P(UsbVgaFrames, TransportDeliversTheSynthesisedRawFrame) {
     usbtest::ScratchDirectory scratch;
-    const std::string description = GetParam();
+    const std::string description = GetParam().description;
     sim::SimulatedCameraConfig config;
     std::string error;
     ASSERT_TRUE(sim::SimulatedCameraConfig::parse(description, config, error)) << error;
@@ -387,7 +393,10 @@ TEST_P(UsbVgaFrames, TransportDeliversTheSynthesisedRawFrame) {
     sensor.close();
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, UsbVgaFrames,
-                         ::testing::Values("sensor = vga\n",
-                                           "sensor = vga\nvga_frequency = dual\nbit_width = 14\n",
-                                           "sensor = vga\nscene = near\nbit_width = 10\n"));
+INSTANTIATE_TEST_SUITE_P(
+    Modes, UsbVgaFrames,
+    ::testing::Values(VgaCase{"SingleFrequency", "sensor = vga\n"},
+                      VgaCase{"DualFrequency14Bits",
+                              "sensor = vga\nvga_frequency = dual\nbit_width = 14\n"},
+                      VgaCase{"NearScene10Bits", "sensor = vga\nscene = near\nbit_width = 10\n"}),
+    [](const ::testing::TestParamInfo<VgaCase>& info) { return std::string(info.param.name); });

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <ostream>
 #include <thread>
 #include <vector>
 
@@ -177,6 +178,11 @@ struct Conversion {
     uint16_t sourceMask;
     uint16_t (*expected)(uint16_t);
 };
+
+// Names the case in test listings by its width alone.
+void PrintTo(const Conversion& conversion, std::ostream* out) {
+    *out << conversion.bitWidth << "-bit samples";
+}
 
 class UsbSampleConversion : public UsbTransport,
                             public ::testing::WithParamInterface<Conversion> {};
