@@ -17,7 +17,8 @@ QuarvelTOFCamera::QuarvelTOFCamera() : QuarvelTOFCamera(componentsForThisProcess
 
 QuarvelTOFCamera::QuarvelTOFCamera(const ComponentFactory& factory, const char* modelPath)
     : components(&factory) {
-    boardModel = probeBoardModel(factory.systemCalls(), modelPath ? modelPath : kDeviceTreeModelPath);
+    boardModel =
+        probeBoardModel(factory.systemCalls(), modelPath ? modelPath : kDeviceTreeModelPath);
 }
 
 QuarvelTOFCamera::~QuarvelTOFCamera() {

@@ -57,12 +57,9 @@ int QuarvelTOFCSISensor::getV4l2Control(uint32_t id, int32_t* value) {
 
 int QuarvelTOFCSISensor::writeFrameRate(int32_t value) {
     const uint32_t rate = static_cast<uint32_t>(value);
-    uint8_t bytes[6] = {kFrameRateRegisterHigh,
-                        kFrameRateRegisterLow,
-                        static_cast<uint8_t>(rate >> 24),
-                        static_cast<uint8_t>(rate >> 16),
-                        static_cast<uint8_t>(rate >> 8),
-                        static_cast<uint8_t>(rate)};
+    uint8_t bytes[6] = {kFrameRateRegisterHigh,           kFrameRateRegisterLow,
+                        static_cast<uint8_t>(rate >> 24), static_cast<uint8_t>(rate >> 16),
+                        static_cast<uint8_t>(rate >> 8),  static_cast<uint8_t>(rate)};
     i2c_msg message{};
     message.addr = chipAddress;
     message.flags = 0;

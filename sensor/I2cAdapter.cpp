@@ -29,8 +29,7 @@ int openDevice(SystemCalls& system, int bus, char* filename, size_t size, int qu
                          std::strerror(error));
         } else {
             std::fprintf(stderr, "Error: Could not open file `%s': %s\n",
-                         filename != nullptr && size > 0 ? filename : path,
-                         std::strerror(error));
+                         filename != nullptr && size > 0 ? filename : path, std::strerror(error));
             if (error == EACCES) std::fprintf(stderr, "Run as root?\n");
         }
         errno = error;

@@ -11,8 +11,8 @@ extern "C" {
 
 // Opens "/dev/i2c-<bus>" read-write; the formatted name goes to `filename` (at most `size`
 // bytes). The descriptor, or -1 (with a message unless `quiet` is nonzero).
-__attribute__((visibility("default"))) int i2c_open_i2c_dev(int bus, char* filename,
-                                                            size_t size, int quiet);
+__attribute__((visibility("default"))) int i2c_open_i2c_dev(int bus, char* filename, size_t size,
+                                                            int quiet);
 // Adapter functionality bits (I2C_FUNCS) into *funcs. 0, or -errno.
 __attribute__((visibility("default"))) int i2c_get_functionality(int fd, unsigned long* funcs);
 // Chip address for later plain reads and writes; I2C_SLAVE_FORCE when `force` is nonzero.

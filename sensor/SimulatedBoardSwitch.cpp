@@ -56,15 +56,14 @@ SystemCalls* loadSimulatedSystem(const char* boardAndSensor) {
         void* library = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (library == nullptr) library = dlopen(kSimulationLibraryName, RTLD_NOW | RTLD_LOCAL);
         if (library == nullptr) {
-            std::fprintf(stderr, "%s=%s: cannot load the simulation: %s\n",
-                         kSimulatedBoardVariable, boardAndSensor, dlerror());
+            std::fprintf(stderr, "%s=%s: cannot load the simulation: %s\n", kSimulatedBoardVariable,
+                         boardAndSensor, dlerror());
             return nullptr;
         }
-        entryPoint =
-            reinterpret_cast<SimulationEntryPoint>(dlsym(library, kSimulationEntryPoint));
+        entryPoint = reinterpret_cast<SimulationEntryPoint>(dlsym(library, kSimulationEntryPoint));
         if (entryPoint == nullptr) {
-            std::fprintf(stderr, "%s=%s: %s has no %s\n", kSimulatedBoardVariable,
-                         boardAndSensor, kSimulationLibraryName, kSimulationEntryPoint);
+            std::fprintf(stderr, "%s=%s: %s has no %s\n", kSimulatedBoardVariable, boardAndSensor,
+                         kSimulationLibraryName, kSimulationEntryPoint);
             return nullptr;
         }
     }

@@ -33,8 +33,8 @@ uint32_t strideFor(BufferLayout layout, uint32_t width, uint32_t alignment) {
     return (packed + alignment - 1) / alignment * alignment;
 }
 
-void encodeSubframe(BufferLayout layout, const uint16_t* samples, uint32_t width,
-                    uint32_t height, uint32_t bytesPerLine, uint8_t* buffer, size_t length) {
+void encodeSubframe(BufferLayout layout, const uint16_t* samples, uint32_t width, uint32_t height,
+                    uint32_t bytesPerLine, uint8_t* buffer, size_t length) {
     std::memset(buffer, 0, length);
     if (layout == BufferLayout::Y12P) {
         const size_t packedLine = static_cast<size_t>(width) * 3 / 2;

@@ -27,8 +27,8 @@ uint32_t strideFor(BufferLayout layout, uint32_t width, uint32_t alignment);
 // Writes `width` x `height` samples (row-major, values 0..4095) into `buffer` of `length`
 // bytes with lines `bytesPerLine` apart; whatever does not fit is dropped, the rest of the
 // buffer is zeroed.
-void encodeSubframe(BufferLayout layout, const uint16_t* samples, uint32_t width,
-                    uint32_t height, uint32_t bytesPerLine, uint8_t* buffer, size_t length);
+void encodeSubframe(BufferLayout layout, const uint16_t* samples, uint32_t width, uint32_t height,
+                    uint32_t bytesPerLine, uint8_t* buffer, size_t length);
 
 }  // namespace sim
 }  // namespace Quarvel

@@ -43,42 +43,88 @@ struct BoardDescription {
 BoardDescription describe(BoardKind kind) {
     switch (kind) {
         case BoardKind::RaspberryPi4:
-            return {"Raspberry Pi 4 Model B Rev 1.4", BOARD_RASPBERRY_PI, "unicam",
-                    "unicam-image", "platform/soc/fe801000.csi", BufferLayout::Y12, 64, true,
-                    false, 10,
-                    {{1, "bcm2835 (i2c@7e804000)"}, {10, "i2c-22-mux (chan_id 1)"},
+            return {"Raspberry Pi 4 Model B Rev 1.4",
+                    BOARD_RASPBERRY_PI,
+                    "unicam",
+                    "unicam-image",
+                    "platform/soc/fe801000.csi",
+                    BufferLayout::Y12,
+                    64,
+                    true,
+                    false,
+                    10,
+                    {{1, "bcm2835 (i2c@7e804000)"},
+                     {10, "i2c-22-mux (chan_id 1)"},
                      {22, "bcm2835 (i2c@7e205000)"}},
-                    "quarvel-vantorix 10-000c", "", 0};
+                    "quarvel-vantorix 10-000c",
+                    "",
+                    0};
         case BoardKind::RaspberryPi5:
-            return {"Raspberry Pi 5 Model B Rev 1.0", BOARD_RASPBERRY_PI_5, "rp1-cfe",
-                    "rp1-cfe-csi2_ch0", "platform/axi/1000880000.pcie/1f00128000.csi",
-                    BufferLayout::Y12P, 16, true, false, 4,
+            return {"Raspberry Pi 5 Model B Rev 1.0",
+                    BOARD_RASPBERRY_PI_5,
+                    "rp1-cfe",
+                    "rp1-cfe-csi2_ch0",
+                    "platform/axi/1000880000.pcie/1f00128000.csi",
+                    BufferLayout::Y12P,
+                    16,
+                    true,
+                    false,
+                    4,
                     {{1, "Synopsys DesignWare I2C adapter"},
                      {4, "Synopsys DesignWare I2C adapter"},
                      {11, "107d508200.i2c"}},
-                    "quarvel-vantorix 4-000c", "csi2", 5};
+                    "quarvel-vantorix 4-000c",
+                    "csi2",
+                    5};
         case BoardKind::JetsonNano:
         case BoardKind::JetsonTx1:
             return {kind == BoardKind::JetsonNano ? "NVIDIA Jetson Nano Developer Kit"
                                                   : "NVIDIA Jetson TX1",
-                    BOARD_JETSON_NANO, "tegra-video", "vi-output, quarvel 6-000c",
-                    "platform/host1x/54080000.vi", BufferLayout::Y12, 64, false, false, 6,
+                    BOARD_JETSON_NANO,
+                    "tegra-video",
+                    "vi-output, quarvel 6-000c",
+                    "platform/host1x/54080000.vi",
+                    BufferLayout::Y12,
+                    64,
+                    false,
+                    false,
+                    6,
                     {{0, "7000c000.i2c"}, {6, "i2c-0-mux (chan_id 0)"}},
-                    "", "", 0};
+                    "",
+                    "",
+                    0};
         case BoardKind::JetsonXavierNx:
         case BoardKind::JetsonAgxOrin:
             return {kind == BoardKind::JetsonXavierNx ? "NVIDIA Jetson Xavier NX Developer Kit"
                                                       : "NVIDIA Jetson AGX Orin Developer Kit",
-                    BOARD_JETSON, "tegra-video", "vi-output, quarvel 30-000c",
-                    "platform/bus@0/15c10000.vi", BufferLayout::Y12MsbAlignedBlocks, 64, false,
-                    false, 30,
+                    BOARD_JETSON,
+                    "tegra-video",
+                    "vi-output, quarvel 30-000c",
+                    "platform/bus@0/15c10000.vi",
+                    BufferLayout::Y12MsbAlignedBlocks,
+                    64,
+                    false,
+                    false,
+                    30,
                     {{2, "3180000.i2c"}, {30, "i2c-2-mux (chan_id 0)"}},
-                    "", "", 0};
+                    "",
+                    "",
+                    0};
         case BoardKind::RadxaRock5b:
-            return {"Radxa ROCK 5B", BOARD_RADXA_ROCK, "rkcif", "stream_cif_mipi_id0",
-                    "platform/fdce0000.rkcif-mipi-lvds", BufferLayout::Y12, 16, true, true, 7,
+            return {"Radxa ROCK 5B",
+                    BOARD_RADXA_ROCK,
+                    "rkcif",
+                    "stream_cif_mipi_id0",
+                    "platform/fdce0000.rkcif-mipi-lvds",
+                    BufferLayout::Y12,
+                    16,
+                    true,
+                    true,
+                    7,
                     {{7, "rk3x-i2c"}, {8, "rk3x-i2c"}},
-                    "m00_b_quarvel-vantorix 7-000c", "rockchip-csi2-dphy1", 2};
+                    "m00_b_quarvel-vantorix 7-000c",
+                    "rockchip-csi2-dphy1",
+                    2};
     }
     return {};
 }
@@ -95,20 +141,27 @@ SimBoardBuilder SimBoard::radxaRock5b() { return SimBoardBuilder(BoardKind::Radx
 SimBoardBuilder SimBoard::of(BoardKind kind) { return SimBoardBuilder(kind); }
 
 std::vector<BoardKind> SimBoard::allKinds() {
-    return {BoardKind::RaspberryPi4,   BoardKind::RaspberryPi5,  BoardKind::JetsonNano,
-            BoardKind::JetsonTx1,      BoardKind::JetsonXavierNx, BoardKind::JetsonAgxOrin,
+    return {BoardKind::RaspberryPi4, BoardKind::RaspberryPi5,   BoardKind::JetsonNano,
+            BoardKind::JetsonTx1,    BoardKind::JetsonXavierNx, BoardKind::JetsonAgxOrin,
             BoardKind::RadxaRock5b};
 }
 
 const char* SimBoard::nameOf(BoardKind kind) {
     switch (kind) {
-        case BoardKind::RaspberryPi4: return "pi4";
-        case BoardKind::RaspberryPi5: return "pi5";
-        case BoardKind::JetsonNano: return "nano";
-        case BoardKind::JetsonTx1: return "tx1";
-        case BoardKind::JetsonXavierNx: return "xavier";
-        case BoardKind::JetsonAgxOrin: return "orin";
-        case BoardKind::RadxaRock5b: return "rock";
+        case BoardKind::RaspberryPi4:
+            return "pi4";
+        case BoardKind::RaspberryPi5:
+            return "pi5";
+        case BoardKind::JetsonNano:
+            return "nano";
+        case BoardKind::JetsonTx1:
+            return "tx1";
+        case BoardKind::JetsonXavierNx:
+            return "xavier";
+        case BoardKind::JetsonAgxOrin:
+            return "orin";
+        case BoardKind::RadxaRock5b:
+            return "rock";
     }
     return "?";
 }
@@ -296,8 +349,8 @@ std::unique_ptr<SimBoard> SimBoardBuilder::build() const {
     uint32_t bridgeId = 0;
     auto addSensor = [&]() {
         sensorId = id;
-        media->addEntity({id++, sensorEntity, MEDIA_ENT_F_CAM_SENSOR, 1,
-                          kVideoMajor, addSubdevNode(sensorSubdev)});
+        media->addEntity({id++, sensorEntity, MEDIA_ENT_F_CAM_SENSOR, 1, kVideoMajor,
+                          addSubdevNode(sensorSubdev)});
     };
     auto addBridges = [&]() {
         if (board.bridgeEntity.empty()) return;

@@ -18,8 +18,15 @@
 namespace Quarvel {
 namespace sim {
 
-enum class BoardKind { RaspberryPi4, RaspberryPi5, JetsonNano, JetsonTx1, JetsonXavierNx,
-                       JetsonAgxOrin, RadxaRock5b };
+enum class BoardKind {
+    RaspberryPi4,
+    RaspberryPi5,
+    JetsonNano,
+    JetsonTx1,
+    JetsonXavierNx,
+    JetsonAgxOrin,
+    RadxaRock5b
+};
 
 class SimBoardBuilder;
 

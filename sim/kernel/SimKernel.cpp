@@ -15,15 +15,24 @@ namespace sim {
 
 const char* callName(Call call) {
     switch (call) {
-        case Call::Open: return "open";
-        case Call::Close: return "close";
-        case Call::Ioctl: return "ioctl";
-        case Call::Mmap: return "mmap";
-        case Call::Munmap: return "munmap";
-        case Call::Fstat: return "fstat";
-        case Call::ListDirectory: return "listDirectory";
-        case Call::Readlink: return "readlink";
-        case Call::ReadLines: return "readLines";
+        case Call::Open:
+            return "open";
+        case Call::Close:
+            return "close";
+        case Call::Ioctl:
+            return "ioctl";
+        case Call::Mmap:
+            return "mmap";
+        case Call::Munmap:
+            return "munmap";
+        case Call::Fstat:
+            return "fstat";
+        case Call::ListDirectory:
+            return "listDirectory";
+        case Call::Readlink:
+            return "readlink";
+        case Call::ReadLines:
+            return "readLines";
     }
     return "?";
 }
@@ -298,8 +307,12 @@ int SimKernel::fstat(int fd, struct stat* status) {
             status->st_mode = S_IFCHR | 0660;
             status->st_rdev = makedev(node.major, node.minor);
             break;
-        case Kind::Directory: status->st_mode = S_IFDIR | 0755; break;
-        default: status->st_mode = S_IFREG | 0644; break;
+        case Kind::Directory:
+            status->st_mode = S_IFDIR | 0755;
+            break;
+        default:
+            status->st_mode = S_IFREG | 0644;
+            break;
     }
     return 0;
 }

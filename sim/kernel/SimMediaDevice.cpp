@@ -72,9 +72,9 @@ int SimMediaDevice::ioctl(unsigned long request, void* argument, bool) {
         std::snprintf(description->name, sizeof description->name, "%s", found->name.c_str());
         description->type = found->function;
         description->pads = found->pads;
-        description->links = static_cast<uint16_t>(std::count_if(
-            links.begin(), links.end(),
-            [&](const SimLink& link) { return link.sourceEntity == found->id; }));
+        description->links = static_cast<uint16_t>(
+            std::count_if(links.begin(), links.end(),
+                          [&](const SimLink& link) { return link.sourceEntity == found->id; }));
         description->dev.major = found->major;
         description->dev.minor = found->minor;
         return 0;

@@ -128,9 +128,8 @@ const VgaRawSynthesis* SimSensorChip::vga(uint32_t width) const {
     return nullptr;
 }
 
-size_t SimSensorChip::synthesize(uint64_t frame, int subframe, FrameSize size,
-                                 bool shortRangeMode, uint16_t* samples,
-                                 size_t capacity) const {
+size_t SimSensorChip::synthesize(uint64_t frame, int subframe, FrameSize size, bool shortRangeMode,
+                                 uint16_t* samples, size_t capacity) const {
     const size_t count = static_cast<size_t>(size.width) * size.height;
     if (capacity < count) return 0;
     if (sensorKind == SimSensor::Hqvga) {

@@ -65,8 +65,8 @@ int SimSubdevice::ioctl(unsigned long request, void* argument, bool) {
             format->format.code = MEDIA_BUS_FMT_Y12_1X12;
             format->format.field = V4L2_FIELD_NONE;
             if (chip) {
-                const FrameSize size = chip->nearestSize(format->format.width,
-                                                         format->format.height);
+                const FrameSize size =
+                    chip->nearestSize(format->format.width, format->format.height);
                 format->format.width = size.width;
                 format->format.height = size.height;
                 if (format->which == V4L2_SUBDEV_FORMAT_ACTIVE) chip->setActiveSize(size);

@@ -86,8 +86,8 @@ void SimVideoNode::setPaced(bool paced) {
 
 bool SimVideoNode::lookup(const timeval& timestamp, DeliveredSubframe* found) const {
     std::lock_guard<std::mutex> lock(nodeMutex);
-    auto entry = delivered.find(static_cast<int64_t>(timestamp.tv_sec) * 1000000 +
-                                timestamp.tv_usec);
+    auto entry =
+        delivered.find(static_cast<int64_t>(timestamp.tv_sec) * 1000000 + timestamp.tv_usec);
     if (entry == delivered.end()) return false;
     *found = entry->second;
     return true;
@@ -120,33 +120,44 @@ bool SimVideoNode::streaming() const {
 int SimVideoNode::ioctl(unsigned long request, void* argument, bool nonBlocking) {
     std::unique_lock<std::mutex> lock(nodeMutex);
     switch (request) {
-        case VIDIOC_QUERYCAP: return querycap(argument);
+        case VIDIOC_QUERYCAP:
+            return querycap(argument);
         case VIDIOC_ENUMINPUT: {
             auto* description = static_cast<v4l2_input*>(argument);
             if (description->index != 0) return -EINVAL;
             const uint32_t index = description->index;
             std::memset(description, 0, sizeof *description);
             description->index = index;
-            std::snprintf(reinterpret_cast<char*>(description->name),
-                          sizeof description->name, "Camera 0");
+            std::snprintf(reinterpret_cast<char*>(description->name), sizeof description->name,
+                          "Camera 0");
             description->type = V4L2_INPUT_TYPE_CAMERA;
             return 0;
         }
-        case VIDIOC_G_INPUT: *static_cast<int*>(argument) = static_cast<int>(input); return 0;
+        case VIDIOC_G_INPUT:
+            *static_cast<int*>(argument) = static_cast<int>(input);
+            return 0;
         case VIDIOC_S_INPUT:
             if (*static_cast<int*>(argument) != 0) return -EINVAL;
             input = 0;
             return 0;
         case VIDIOC_G_FMT:
         case VIDIOC_S_FMT:
-        case VIDIOC_TRY_FMT: return format(request, argument);
-        case VIDIOC_REQBUFS: return requestBuffers(argument);
-        case VIDIOC_QUERYBUF: return queryBuffer(argument);
-        case VIDIOC_QBUF: return queueBuffer(argument);
-        case VIDIOC_DQBUF: return dequeueBuffer(argument, nonBlocking, lock);
-        case VIDIOC_STREAMON: return streamOn(argument);
-        case VIDIOC_STREAMOFF: return streamOff(argument);
-        default: return -ENOTTY;
+        case VIDIOC_TRY_FMT:
+            return format(request, argument);
+        case VIDIOC_REQBUFS:
+            return requestBuffers(argument);
+        case VIDIOC_QUERYBUF:
+            return queryBuffer(argument);
+        case VIDIOC_QBUF:
+            return queueBuffer(argument);
+        case VIDIOC_DQBUF:
+            return dequeueBuffer(argument, nonBlocking, lock);
+        case VIDIOC_STREAMON:
+            return streamOn(argument);
+        case VIDIOC_STREAMOFF:
+            return streamOff(argument);
+        default:
+            return -ENOTTY;
     }
 }
 
@@ -167,8 +178,8 @@ int SimVideoNode::querycap(void* argument) {
     return 0;
 }
 
-void SimVideoNode::adjustFormat(uint32_t* w, uint32_t* h, uint32_t* fourcc,
-                                uint32_t* bytesPerLine, uint32_t* image) const {
+void SimVideoNode::adjustFormat(uint32_t* w, uint32_t* h, uint32_t* fourcc, uint32_t* bytesPerLine,
+                                uint32_t* image) const {
     *fourcc = config.layout == BufferLayout::Y12P ? V4L2_PIX_FMT_Y12P : V4L2_PIX_FMT_Y12;
     if (!config.mediaController) {
         // Without a media controller the node sets the sensor: it gets what the sensor has.
@@ -284,10 +295,9 @@ void SimVideoNode::describe(const Buffer& buffer, uint32_t index, void* argument
     v4l2_plane* planes = config.multiPlanar ? description->m.planes : nullptr;
     description->index = index;
     description->bytesused = config.multiPlanar ? 0 : buffer.bytesused;
-    description->flags = V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC |
-                         (buffer.queued ? V4L2_BUF_FLAG_QUEUED : 0) |
-                         (buffer.mapped > 0 ? V4L2_BUF_FLAG_MAPPED : 0) |
-                         (buffer.done ? V4L2_BUF_FLAG_DONE : 0);
+    description->flags =
+        V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC | (buffer.queued ? V4L2_BUF_FLAG_QUEUED : 0) |
+        (buffer.mapped > 0 ? V4L2_BUF_FLAG_MAPPED : 0) | (buffer.done ? V4L2_BUF_FLAG_DONE : 0);
     description->field = V4L2_FIELD_NONE;
     description->timestamp = buffer.timestamp;
     description->sequence = buffer.sequence;
@@ -345,8 +355,8 @@ int64_t SimVideoNode::slotTime(uint64_t index) {
                 nextSlotTimeUs += config.subframeSpacingUs;
             } else {
                 const int64_t period = static_cast<int64_t>(1e6 / chip->framesPerSecond());
-                nextSlotTimeUs += period - static_cast<int64_t>(perFrame - 1) *
-                                               config.subframeSpacingUs;
+                nextSlotTimeUs +=
+                    period - static_cast<int64_t>(perFrame - 1) * config.subframeSpacingUs;
             }
         }
         auto late = lateSlots.find(slotsTimed);

@@ -67,9 +67,9 @@ public:
 
     // Fault injection and timing.
     void setTimestampBase(int64_t seconds, int64_t microseconds);
-    void loseSubframe(uint64_t index);                 // never delivered
+    void loseSubframe(uint64_t index);                          // never delivered
     void delaySubframe(uint64_t index, uint32_t microseconds);  // and all after it
-    void reportIndexOnce(uint32_t index);              // next DQBUF reports this index
+    void reportIndexOnce(uint32_t index);                       // next DQBUF reports this index
     void setPaced(bool paced);
 
     // Observation.
@@ -83,7 +83,7 @@ private:
     struct Buffer {
         uint8_t* region = nullptr;  // start of the allocation (with its guard page)
         size_t regionLength = 0;
-        uint8_t* data = nullptr;    // the buffer, ending at the guard page
+        uint8_t* data = nullptr;  // the buffer, ending at the guard page
         size_t length = 0;
         uint32_t offset = 0;
         int mapped = 0;

@@ -95,8 +95,8 @@ TEST(ExposureControl, SetsAndReadsTheSensorsExposure) {
     EXPECT_EQ(camera.sensor->getControl(CameraCtrl::EXPOSURE, &value), 0);
     EXPECT_EQ(value, 1234);
     int result = 0;
-    const std::string message = capturedStderr(
-        [&] { result = camera.sensor->setControl(CameraCtrl::EXPOSURE, 999999); });
+    const std::string message =
+        capturedStderr([&] { result = camera.sensor->setControl(CameraCtrl::EXPOSURE, 999999); });
     EXPECT_EQ(result, -1);
     EXPECT_EQ(message, "VIDIOC_S_CTRL: Numerical result out of range\n");
 }
@@ -116,11 +116,13 @@ TEST(ExposureControl, AFailingReadReportsItThroughPerror) {
 TEST(V4l2Controls, OnAJetsonWithoutSubdevicesRangeAndExposureFailAfterTheirMessage) {
     Opened camera(SimBoard::jetsonXavierNx());
     int result = 0;
-    std::string message = capturedStderr([&] { result = camera.sensor->setControl(CameraCtrl::RANGE, 2); });
+    std::string message =
+        capturedStderr([&] { result = camera.sensor->setControl(CameraCtrl::RANGE, 2); });
     EXPECT_EQ(result, -1);
     EXPECT_EQ(message, "VIDIOC_S_CTRL: Bad file descriptor\n");
     int value = 0;
-    message = capturedStderr([&] { result = camera.sensor->getControl(CameraCtrl::EXPOSURE, &value); });
+    message =
+        capturedStderr([&] { result = camera.sensor->getControl(CameraCtrl::EXPOSURE, &value); });
     EXPECT_EQ(result, -1);
     EXPECT_EQ(message, "VIDIOC_G_CTRL: Bad file descriptor\n");
     EXPECT_TRUE(camera.board->kernel().trace().empty());

@@ -40,9 +40,9 @@ bool opened(const SimBoard& board, const std::string& path) {
 
 int countCalls(SimBoard& board, sim::Call call, unsigned long request) {
     const auto trace = board.kernel().trace();
-    return static_cast<int>(std::count_if(trace.begin(), trace.end(), [&](const sim::CallRecord& r) {
-        return r.call == call && r.request == request;
-    }));
+    return static_cast<int>(std::count_if(
+        trace.begin(), trace.end(),
+        [&](const sim::CallRecord& r) { return r.call == call && r.request == request; }));
 }
 
 }  // namespace
@@ -198,8 +198,7 @@ TEST(CsiDiscovery, RadxaRockStreamsMultiPlanarAndSelectsNoInput) {
     auto board = SimBoard::radxaRock5b().build();
     QuarvelTOFCSISensor sensor(board->kernel(), "/dev/video0", BOARD_RADXA_ROCK);
     ASSERT_EQ(openOn(*board, sensor).result, 0);
-    EXPECT_EQ(sensor.streamBufferType(),
-              static_cast<uint32_t>(V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE));
+    EXPECT_EQ(sensor.streamBufferType(), static_cast<uint32_t>(V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE));
     EXPECT_EQ(countCalls(*board, sim::Call::Ioctl, VIDIOC_S_INPUT), 0);
     sensor.close();
 }
@@ -213,7 +212,7 @@ TEST(CsiDiscovery, JetsonBusNameIsTheDigitsAfterTheSpaceFollowingQuarvel) {
         {"vi-output, quarvel 30-000c", 0, "30"},
         {"vi-output, quarvel-tof 30-000c", 0, "30"},
         {"vi-output, quarvel 123456789-000c", -2, "1234567"},  // at most 7 digits fit
-        {"vi-output, quarvel", -2, ""},                      // the scan stops at the line end
+        {"vi-output, quarvel", -2, ""},                        // the scan stops at the line end
         {"vi-output, quarvel\nsecond 30", -2, ""},
         {"vi-output, quarvel abc", -2, ""},
     };

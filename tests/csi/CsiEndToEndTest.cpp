@@ -189,8 +189,7 @@ TEST_P(EveryBoard, VgaRawFrameBytesAreTheSynthesisedSamples) {
     ASSERT_EQ(expected.size(), samples);
     // The packed 12-bit unpacking never reads the buffer's last 8 bytes: on the Pi 5 the last
     // four samples of an unpadded frame stay as they were.
-    const size_t compared =
-        GetParam() == BoardKind::RaspberryPi5 ? samples - 4 : samples;
+    const size_t compared = GetParam() == BoardKind::RaspberryPi5 ? samples - 4 : samples;
     int mismatches = 0;
     for (size_t i = 0; i < compared; ++i) {
         const uint16_t word = static_cast<uint16_t>(frame[2 * i] | (frame[2 * i + 1] << 8));
@@ -225,9 +224,8 @@ TEST(SimulatedBoardSwitch, EnvironmentVariableRunsTheCameraOnTheNamedBoard) {
         ASSERT_EQ(camera.start(FrameType::DEPTH), 0);
         QuarvelFrameBuffer* frame = camera.requestFrame(kFrameTimeoutMs);
         ASSERT_NE(frame, nullptr);
-        const DepthCheck check =
-            checkHqvgaDepth(*board, static_cast<const float*>(frame->getData(FrameType::DEPTH)),
-                            false);
+        const DepthCheck check = checkHqvgaDepth(
+            *board, static_cast<const float*>(frame->getData(FrameType::DEPTH)), false);
         EXPECT_LT(check.medianRelativeError, 0.01);
         EXPECT_EQ(check.pixelsBeyondBound, 0) << check.worst;
         camera.releaseFrame(frame);

@@ -18,8 +18,8 @@ using sim::SimBoard;
 namespace {
 
 enum Step { Open, SetRange, SetFrameRate, Start, GetFrame, Stop, Close, kSteps };
-const char* kStepNames[kSteps] = {"open", "setControl(RANGE)", "setControl(FRAME_RATE)",
-                                  "start", "getFrame", "stop", "close"};
+const char* kStepNames[kSteps] = {
+    "open", "setControl(RANGE)", "setControl(FRAME_RATE)", "start", "getFrame", "stop", "close"};
 
 struct LifecycleRun {
     int status[kSteps] = {};
@@ -75,13 +75,20 @@ int expectedStatus(BoardKind kind, Step step, const sim::CallRecord& record) {
         case Open:
             // Only the media node's close after the walk may fail without consequence.
             return record.call == sim::Call::Close ? 0 : -2;
-        case SetRange: return -1;
-        case SetFrameRate: return -2;
-        case Start: return record.request == VIDIOC_STREAMON ? -2 : -1;
-        case GetFrame: return -2;
-        case Stop: return -2;
-        case Close: return 0;
-        default: return cleanStatus(kind, step);
+        case SetRange:
+            return -1;
+        case SetFrameRate:
+            return -2;
+        case Start:
+            return record.request == VIDIOC_STREAMON ? -2 : -1;
+        case GetFrame:
+            return -2;
+        case Stop:
+            return -2;
+        case Close:
+            return 0;
+        default:
+            return cleanStatus(kind, step);
     }
 }
 
@@ -154,7 +161,7 @@ TEST(CameraFaultSweep, EveryCallOfTheCameraStartFailsCleanly) {
             const int status = camera.start(FrameType::DEPTH);
             testing::internal::GetCapturedStderr();
             // The range written back at start is best effort; everything else counts.
-            const int expected = record.request == VIDIOC_S_CTRL ? 0
+            const int expected = record.request == VIDIOC_S_CTRL     ? 0
                                  : record.request == VIDIOC_STREAMON ? -2
                                                                      : -1;
             EXPECT_EQ(status, expected);

@@ -45,7 +45,8 @@ struct Streaming {
         const auto expected = csitest::synthesised(*board, sensorFrame, subframe, false);
         for (size_t i = 0; i < expected.size(); ++i) {
             const size_t at = 2 * (part * expected.size() + i);
-            if (static_cast<uint16_t>(frame[at] | (frame[at + 1] << 8)) != expected[i]) return false;
+            if (static_cast<uint16_t>(frame[at] | (frame[at + 1] << 8)) != expected[i])
+                return false;
         }
         return true;
     }
@@ -183,8 +184,8 @@ TEST(BufferRing, CopyRoutineFollowsTheBufferAndTheBoard) {
         BoardKind kind;
         SubframeCopy routine;
     } cases[] = {
-        {BoardKind::RaspberryPi4, copyLineStride},  {BoardKind::RaspberryPi5, unpackY12P},
-        {BoardKind::JetsonNano, copyLineStride},    {BoardKind::JetsonXavierNx, copyLineStride},
+        {BoardKind::RaspberryPi4, copyLineStride}, {BoardKind::RaspberryPi5, unpackY12P},
+        {BoardKind::JetsonNano, copyLineStride},   {BoardKind::JetsonXavierNx, copyLineStride},
         {BoardKind::RadxaRock5b, copyPlain},
     };
     for (const auto& entry : cases) {

@@ -2,13 +2,12 @@
 #include "tests/csi/CsiTestSupport.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <sstream>
 
 namespace Quarvel {

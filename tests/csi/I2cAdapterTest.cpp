@@ -50,7 +50,8 @@ TEST_F(AdapterFixture, OpenRefusedAsksWhetherToRunAsRoot) {
     char name[20];
     const std::string message =
         capturedStderr([&] { EXPECT_EQ(i2c::openDevice(kernel, 10, name, sizeof name, 0), -1); });
-    EXPECT_EQ(message, "Error: Could not open file `/dev/i2c-10': Permission denied\nRun as root?\n");
+    EXPECT_EQ(message,
+              "Error: Could not open file `/dev/i2c-10': Permission denied\nRun as root?\n");
 }
 
 TEST_F(AdapterFixture, OpenOtherFailureNamesTheFileWithoutTheRootHint) {

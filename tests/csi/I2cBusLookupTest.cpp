@@ -22,8 +22,7 @@ struct LookupFixture : testing::Test {
         return bus;
     }
     void sysfs() {
-        kernel.addFile("/proc/mounts",
-                       "proc /proc proc rw 0 0\nsysfs /sys SysFs rw,nosuid 0 0\n");
+        kernel.addFile("/proc/mounts", "proc /proc proc rw 0 0\nsysfs /sys SysFs rw,nosuid 0 0\n");
     }
 };
 

@@ -48,8 +48,7 @@ TEST(PlainCopy, CopiesTheWholeBufferAndAdvancesByItsLength) {
     fillPattern(source.data(), source.size());
     GuardedBuffer destination(3000);
     size_t position = 1000;
-    copyPlain(source.data(), source.size(), destination.data(), destination.size(), 240,
-              &position);
+    copyPlain(source.data(), source.size(), destination.data(), destination.size(), 240, &position);
     EXPECT_EQ(position, 2000u);
     EXPECT_EQ(std::memcmp(destination.data() + 1000, source.data(), 1000), 0);
     EXPECT_EQ(destination.data()[999], 0);
@@ -61,13 +60,11 @@ TEST(PlainCopy, ADriverBufferLargerThanTheFrameStopsAtTheFrameEnd) {
     fillPattern(source.data(), source.size());
     GuardedBuffer destination(4096);
     size_t position = 4000;
-    copyPlain(source.data(), source.size(), destination.data(), destination.size(), 240,
-              &position);
+    copyPlain(source.data(), source.size(), destination.data(), destination.size(), 240, &position);
     EXPECT_EQ(position, 4096u);
     EXPECT_EQ(std::memcmp(destination.data() + 4000, source.data(), 96), 0);
     // A full frame takes nothing more.
-    copyPlain(source.data(), source.size(), destination.data(), destination.size(), 240,
-              &position);
+    copyPlain(source.data(), source.size(), destination.data(), destination.size(), 240, &position);
     EXPECT_EQ(position, 4096u);
 }
 
@@ -134,8 +131,7 @@ TEST(BlockReorderCopy, ALengthThatIsNotAMultipleOf960CopiesItsTailAsItIs) {
     fillPattern(source.data(), length);
     GuardedBuffer destination(length);
     size_t position = 0;
-    copyBlockReorder(source.data(), length, destination.data(), destination.size(), 640,
-                     &position);
+    copyBlockReorder(source.data(), length, destination.data(), destination.size(), 640, &position);
     EXPECT_EQ(position, length);
     EXPECT_EQ(std::memcmp(destination.data() + 1920, source.data() + 1920, 640), 0);
 }
@@ -145,8 +141,7 @@ TEST(BlockReorderCopy, ADestinationShorterThanABlockTakesOnlyWhatFits) {
     fillPattern(source.data(), 960);
     GuardedBuffer destination(700);
     size_t position = 0;
-    copyBlockReorder(source.data(), 960, destination.data(), destination.size(), 640,
-                     &position);
+    copyBlockReorder(source.data(), 960, destination.data(), destination.size(), 640, &position);
     EXPECT_EQ(position, 700u);
     EXPECT_EQ(std::memcmp(destination.data(), source.data(), 448), 0);
 }
@@ -165,7 +160,8 @@ TEST(Y12PUnpack, WidthOf240SkipsTheEightPaddingBytesOfEveryLine) {
                &position);
     EXPECT_EQ(position, width * height);  // counted in samples
     int mismatches = 0;
-    for (size_t i = 0; i < pixels.size(); ++i) mismatches += wordAt(destination.data(), i) != pixels[i];
+    for (size_t i = 0; i < pixels.size(); ++i)
+        mismatches += wordAt(destination.data(), i) != pixels[i];
     EXPECT_EQ(mismatches, 0);
 }
 
@@ -192,8 +188,7 @@ TEST(Y12PUnpack, BuffersOfEightBytesOrFewerWriteNothing) {
         GuardedBuffer source(length == 0 ? 1 : length, 0x55);
         GuardedBuffer destination(64, 0xCD);
         size_t position = 0;
-        unpackY12P(source.data(), length, destination.data(), destination.size(), 240,
-                   &position);
+        unpackY12P(source.data(), length, destination.data(), destination.size(), 240, &position);
         EXPECT_EQ(position, 0u) << length;
         EXPECT_EQ(destination.data()[0], 0xCD) << length;
     }
@@ -214,7 +209,6 @@ TEST(Y12PUnpack, PaddingThatReachesPastTheEndIsNotRead) {
     GuardedBuffer source(12, 0x12);
     GuardedBuffer destination(200);
     size_t position = 0;
-    unpackY12P(source.data(), source.size(), destination.data(), destination.size(), 2,
-               &position);
+    unpackY12P(source.data(), source.size(), destination.data(), destination.size(), 2, &position);
     EXPECT_EQ(position, 2u);
 }
