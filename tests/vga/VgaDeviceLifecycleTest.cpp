@@ -227,38 +227,49 @@ TEST_F(VgaLifecycle, ModeOrFormatChangeWhileStreamingWaitsForTheNextStart) {
     ASSERT_EQ(device->open(&sensor), 0);
     ASSERT_EQ(device->prepare(), 0);
     ASSERT_EQ(device->start(), 0);
-    // The user switches to dual frequency and a smaller format while frames keep coming.
-    ASSERT_EQ(device->setControl(CameraCtrl::MODE, 1), 0);
-    ASSERT_EQ(device->setControl(CameraCtrl::FMT_WIDTH, 320), 0);
-    EXPECT_EQ(readControl(CameraCtrl::RANGE), 4500);
+    // The RAW plane of this stream holds 640 x 2405 samples. Room for a whole dual-frequency
+    // frame follows it, so that an overlong copy shows in the guard instead of corrupting
+    // memory.
+    const size_t streamSamples = 640u * 2405u;
+    const size_t dualSamples = 640u * 4810u;
+    std::vector<uint8_t> frame(2 * dualSamples, 0x5A);
+    auto copyFits = [&] {
+        std::vector<int16_t> plane(dualSamples, 0x1234);
+        EXPECT_TRUE(device->getRawImages(frame.data(), plane.data()));
+        EXPECT_EQ(plane[streamSamples - 1], 0x5A5A);
+        for (size_t i = streamSamples; i < plane.size(); ++i) {
+            if (plane[i] != 0x1234) return false;
+        }
+        return true;
+    };
 
+    // The user switches to dual frequency while frames keep coming.
+    ASSERT_EQ(device->setControl(CameraCtrl::MODE, 1), 0);
+    EXPECT_EQ(readControl(CameraCtrl::RANGE), 4500) << "the control answers at once";
     FrameLayout raw{};
     FrameLayout output{};
     device->getFrameFormats(&raw, &output);
     EXPECT_EQ(raw.width, 640);
     EXPECT_EQ(raw.height, 2405);
-    EXPECT_EQ(output.width, 640);
+    EXPECT_TRUE(copyFits()) << "copy ran past the RAW plane after a mode change";
 
-    // The RAW plane of this stream holds 640 x 2405 samples; guard samples follow it.
-    const size_t streamSamples = 640u * 2405u;
-    const size_t guard = 4096;
-    std::vector<uint8_t> frame(2 * 640u * 4810u, 0x5A);
-    std::vector<int16_t> plane(streamSamples + guard, 0x1234);
-    EXPECT_TRUE(device->getRawImages(frame.data(), plane.data()));
-    for (size_t i = streamSamples; i < plane.size(); ++i) {
-        ASSERT_EQ(plane[i], 0x1234) << "copy ran past the RAW plane at " << i;
-    }
-    EXPECT_EQ(plane[streamSamples - 1], 0x5A5A);
+    // And to the other format as well.
+    ASSERT_EQ(device->setControl(CameraCtrl::FMT_WIDTH, 320), 0);
+    ASSERT_EQ(device->setControl(CameraCtrl::FMT_HEIGHT, 240), 0);
+    device->getFrameFormats(&raw, &output);
+    EXPECT_EQ(output.width, 640);
+    EXPECT_EQ(output.height, 480);
+    EXPECT_TRUE(copyFits());
 
     // The next stream takes the new mode and format.
     device->stop();
     ASSERT_EQ(device->prepare(), 0);
     device->getFrameFormats(&raw, &output);
     EXPECT_EQ(raw.width, 320);
-    EXPECT_EQ(raw.height, 4810);
+    EXPECT_EQ(raw.height, 2410);
     ASSERT_EQ(device->start(), 0);
     EXPECT_EQ(library.calls().back(), "start");
-    EXPECT_EQ(library.calls()[library.calls().size() - 2], "init 320x480");
+    EXPECT_EQ(library.calls()[library.calls().size() - 2], "init 320x240");
 }
 
 TEST_F(VgaLifecycle, PhaseImageIsTheLibrarysAnswer) {
