@@ -49,8 +49,9 @@ inline float wrappedDistance(float inPhase, float quadrature, float scale, float
     return d;
 }
 
-void blendCorrelation(const float* inPhase, const float* quadrature, float* filteredInPhase,
-                      float* filteredQuadrature, size_t count, float weight) {
+void blendCorrelation(const float* __restrict inPhase, const float* __restrict quadrature,
+                      float* __restrict filteredInPhase, float* __restrict filteredQuadrature,
+                      size_t count, float weight) {
     const float resetRatioSquared = kTemporalResetRatio * kTemporalResetRatio;
     for (size_t i = 0; i < count; ++i) {
         const float x = inPhase[i];
@@ -127,7 +128,7 @@ void DepthPipeline::configure(const StreamSetup& setup) {
     amplitudeFiltered.assign(grayWeight < 1.0f ? pixels : 0, 0.0f);
     finalAmplitude = grayWeight < 1.0f ? amplitudeFiltered.data() : amplitudeNow.data();
     grey.assign(pixels, 0.0f);
-    saturated.assign(pixels, 0);
+    clipped.assign(pixels, 0.0f);
     scratch.assign(depthRadius > 0 || grayRadius > 0 ? pixels : 0, 0.0f);
     correlationPrimed = false;
     amplitudePrimed = false;
@@ -151,47 +152,59 @@ bool DepthPipeline::embeddedLinesMatch(const uint8_t* raw) const {
 }
 
 void DepthPipeline::decode(const uint8_t* raw) {
+    decodeFrequency<true>(raw, 0);
+    if (frequencies == 2) decodeFrequency<false>(raw, 1);
+}
+
+// The first frequency sets the per-pixel sums (amplitude, grey, clipping), the second adds
+// to them: no branch per pixel.
+template <bool First>
+void DepthPipeline::decodeFrequency(const uint8_t* raw, int f) {
     const size_t width = static_cast<size_t>(imageWidth);
     const size_t blockSamples = width * static_cast<size_t>(imageHeight + SI4C_EMBEDDED_LINES);
     const float share = 1.0f / static_cast<float>(frequencies);
-    for (int f = 0; f < frequencies; ++f) {
-        const uint8_t* blockBase[SI4C_BLOCKS_PER_FREQUENCY];
-        for (int k = 0; k < SI4C_BLOCKS_PER_FREQUENCY; ++k) {
-            const size_t block = static_cast<size_t>(f * SI4C_BLOCKS_PER_FREQUENCY + k);
-            blockBase[k] = raw + 2 * (block * blockSamples + SI4C_EMBEDDED_LINES * width);
-        }
-        float* const outInPhase = inPhase[f].data();
-        float* const outQuadrature = quadrature[f].data();
-        float* const outAmplitude = amplitudeNow.data();
-        float* const outGrey = grey.data();
-        uint8_t* const outSaturated = saturated.data();
-        const bool first = f == 0;
-        for (int y = 0; y < imageHeight; ++y) {
-            const size_t rowStart = static_cast<size_t>(y) * width;
-            const uint8_t* row0 = blockBase[SI4C_BLOCK_PHASE_0] + 2 * rowStart;
-            const uint8_t* row1 = blockBase[SI4C_BLOCK_PHASE_90] + 2 * rowStart;
-            const uint8_t* row2 = blockBase[SI4C_BLOCK_PHASE_180] + 2 * rowStart;
-            const uint8_t* row3 = blockBase[SI4C_BLOCK_PHASE_270] + 2 * rowStart;
-            const uint8_t* rowGrey = blockBase[SI4C_BLOCK_GREY] + 2 * rowStart;
-            for (size_t x = 0; x < width; ++x) {
-                const int c0 = sampleAt(row0, x);
-                const int c1 = sampleAt(row1, x);
-                const int c2 = sampleAt(row2, x);
-                const int c3 = sampleAt(row3, x);
-                const uint8_t clipped = (c0 == SI4C_SAMPLE_MAX) | (c1 == SI4C_SAMPLE_MAX) |
-                                        (c2 == SI4C_SAMPLE_MAX) | (c3 == SI4C_SAMPLE_MAX);
-                // C_k = offset + A cos(phi + k pi/2): C0 - C2 = 2A cos(phi), C3 - C1 = 2A sin(phi).
-                const float i = clipped ? 0.0f : static_cast<float>(c0 - c2);
-                const float q = clipped ? 0.0f : static_cast<float>(c3 - c1);
-                const float a = 0.5f * std::sqrt(i * i + q * q) * share;
-                const float g = static_cast<float>(sampleAt(rowGrey, x)) * share;
-                const size_t at = rowStart + x;
-                outInPhase[at] = i;
-                outQuadrature[at] = q;
-                outAmplitude[at] = first ? a : outAmplitude[at] + a;
-                outGrey[at] = first ? g : outGrey[at] + g;
-                outSaturated[at] =
-                    first ? clipped : static_cast<uint8_t>(outSaturated[at] | clipped);
+    const uint8_t* blockBase[SI4C_BLOCKS_PER_FREQUENCY];
+    for (int k = 0; k < SI4C_BLOCKS_PER_FREQUENCY; ++k) {
+        const size_t block = static_cast<size_t>(f * SI4C_BLOCKS_PER_FREQUENCY + k);
+        blockBase[k] = raw + 2 * (block * blockSamples + SI4C_EMBEDDED_LINES * width);
+    }
+    for (int y = 0; y < imageHeight; ++y) {
+        const size_t rowStart = static_cast<size_t>(y) * width;
+        const uint8_t* row0 = blockBase[SI4C_BLOCK_PHASE_0] + 2 * rowStart;
+        const uint8_t* row1 = blockBase[SI4C_BLOCK_PHASE_90] + 2 * rowStart;
+        const uint8_t* row2 = blockBase[SI4C_BLOCK_PHASE_180] + 2 * rowStart;
+        const uint8_t* row3 = blockBase[SI4C_BLOCK_PHASE_270] + 2 * rowStart;
+        const uint8_t* rowGrey = blockBase[SI4C_BLOCK_GREY] + 2 * rowStart;
+        float* outInPhase = inPhase[f].data() + rowStart;
+        float* outQuadrature = quadrature[f].data() + rowStart;
+        float* outAmplitude = amplitudeNow.data() + rowStart;
+        float* outGrey = grey.data() + rowStart;
+        float* outClipped = clipped.data() + rowStart;
+        // Planes and raw frame never overlap.
+#pragma GCC ivdep
+        for (size_t x = 0; x < width; ++x) {
+            const int c0 = sampleAt(row0, x);
+            const int c1 = sampleAt(row1, x);
+            const int c2 = sampleAt(row2, x);
+            const int c3 = sampleAt(row3, x);
+            const bool clip = (c0 == SI4C_SAMPLE_MAX) | (c1 == SI4C_SAMPLE_MAX) |
+                              (c2 == SI4C_SAMPLE_MAX) | (c3 == SI4C_SAMPLE_MAX);
+            // C_k = offset + A cos(phi + k pi/2): C0 - C2 = 2A cos(phi), C3 - C1 = 2A sin(phi).
+            const float i = clip ? 0.0f : static_cast<float>(c0 - c2);
+            const float q = clip ? 0.0f : static_cast<float>(c3 - c1);
+            const float a = 0.5f * std::sqrt(i * i + q * q) * share;
+            const float g = static_cast<float>(sampleAt(rowGrey, x)) * share;
+            const float mark = clip ? 1.0f : 0.0f;
+            outInPhase[x] = i;
+            outQuadrature[x] = q;
+            if (First) {
+                outAmplitude[x] = a;
+                outGrey[x] = g;
+                outClipped[x] = mark;
+            } else {
+                outAmplitude[x] += a;
+                outGrey[x] += g;
+                outClipped[x] = std::max(outClipped[x], mark);
             }
         }
     }
@@ -226,10 +239,11 @@ void DepthPipeline::denoiseAmplitude() {
     const float* now = amplitudeNow.data();
     float* filtered = amplitudeFiltered.data();
     const size_t pixels = amplitudeNow.size();
+    const float weight = grayWeight;
     for (size_t i = 0; i < pixels; ++i) {
         const float difference = now[i] - filtered[i];
         const bool reset = std::fabs(difference) > kTemporalResetRatio * now[i];
-        filtered[i] = reset ? now[i] : filtered[i] + grayWeight * difference;
+        filtered[i] = reset ? now[i] : filtered[i] + weight * difference;
     }
 }
 
@@ -250,16 +264,22 @@ void DepthPipeline::finish(float* depth, float* amplitude, float* confidence) co
     const float* offset0 = offsets[0].data();
     const float* offset1 = offsets[1].data();
     const float* greyLevel = grey.data();
-    const uint8_t* clipped = saturated.data();
+    const float* clip = clipped.data();
     const float* amplitudeSource = finalAmplitude;
+    float* depthOut = depth;
+    float* amplitudeOut = amplitude;
+    float* confidenceOut = confidence;
+#pragma GCC ivdep
     for (size_t p = 0; p < pixels; ++p) {
         float distance;
         float modulation;  // modulation amplitude A of the denoised correlation
         if (Dual) {
             const float d1 = wrappedDistance(i0[p], q0[p], scale0, offset0[p], range0);
             const float d2 = wrappedDistance(i1[p], q1[p], scale1, offset1[p], range1);
-            float m = std::floor((d1 - d2) / kUnwrapStepMm + 0.5f);
-            m = std::min(std::max(m, -3.0f), 2.0f);
+            // Nearest integer to (d1 - d2) / step, which lies in (-3, 2); shifted positive
+            // so that truncation rounds, and clamped against rounding at the ends.
+            const float shifted = std::min(std::max((d1 - d2) / kUnwrapStepMm + 3.5f, 0.0f), 5.0f);
+            const float m = static_cast<float>(static_cast<int>(shifted)) - 3.0f;
             const float n2 = m == -3.0f ? -1.0f : (std::fabs(m) == 1.0f ? 1.0f : 0.0f);
             const float n1 = (3.0f * n2 - m) * 0.5f;
             distance = kFirstWeight * (d1 + n1 * kFirstRangeMm) +
@@ -273,12 +293,13 @@ void DepthPipeline::finish(float* depth, float* amplitude, float* confidence) co
             modulation = 0.5f * std::sqrt(i0[p] * i0[p] + q0[p] * q0[p]);
         }
         const float snr = modulation / std::sqrt(greyLevel[p] + kReadNoiseSquared);
-        const float pixelConfidence = clipped[p] ? 0.0f : snr / (snr + kConfidenceHalfSnr);
-        const bool valid = !clipped[p] && pixelConfidence >= threshold && distance >= minimum &&
+        const bool isClipped = clip[p] != 0.0f;
+        const float pixelConfidence = isClipped ? 0.0f : snr / (snr + kConfidenceHalfSnr);
+        const bool valid = !isClipped && pixelConfidence >= threshold && distance >= minimum &&
                            distance <= maximum;
-        depth[p] = valid ? distance : 0.0f;
-        confidence[p] = pixelConfidence;
-        amplitude[p] = amplitudeSource[p];
+        depthOut[p] = valid ? distance : 0.0f;
+        confidenceOut[p] = pixelConfidence;
+        amplitudeOut[p] = amplitudeSource[p];
     }
 }
 

@@ -51,6 +51,8 @@ public:
 private:
     bool embeddedLinesMatch(const uint8_t* raw) const;
     void decode(const uint8_t* raw);
+    template <bool First>
+    void decodeFrequency(const uint8_t* raw, int frequency);
     void denoiseCorrelation();
     void denoiseAmplitude();
     template <bool Dual>
@@ -84,7 +86,7 @@ private:
     const float* finalAmplitude = nullptr;
 
     std::vector<float> grey;
-    std::vector<uint8_t> saturated;
+    std::vector<float> clipped;  // 1 where a correlation sample clipped, else 0
     std::vector<float> scratch;
 };
 
