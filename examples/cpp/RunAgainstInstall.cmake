@@ -37,6 +37,18 @@ message("${step_output}")
 if(NOT step_output MATCHES "captured 10 depth frames")
   message(FATAL_ERROR "the example did not capture its frames")
 endif()
+# The simulated camera looks at a room whose back wall, straight ahead, is 3 m away.
+string(REGEX MATCHALL "centre [0-9]+" centres "${step_output}")
+list(LENGTH centres centre_count)
+if(NOT centre_count EQUAL 10)
+  message(FATAL_ERROR "expected 10 centre distances, got ${centre_count}")
+endif()
+foreach(centre ${centres})
+  string(REPLACE "centre " "" millimetres ${centre})
+  if(millimetres LESS 2900 OR millimetres GREATER 3100)
+    message(FATAL_ERROR "centre distance ${millimetres} mm is not the back wall at 3000 mm")
+  endif()
+endforeach()
 file(STRINGS ${WORK_DIR}/build/CMakeCache.txt found_dir REGEX "^QuarvelDepthCamera_DIR:")
 if(NOT found_dir MATCHES "${prefix}/")
   message(FATAL_ERROR "the example found the package outside the install prefix: ${found_dir}")
@@ -50,9 +62,17 @@ if(DEFINED PYTHON)
   endif()
   list(GET installed_modules 0 module)
   get_filename_component(module_dir ${module} DIRECTORY)
+  # Prints where the module and the native library it loaded come from.
+  file(WRITE ${WORK_DIR}/where_from.py [=[
+import QuarvelDepthCamera
+import quarvel_tools
+print(QuarvelDepthCamera.__file__)
+with open("/proc/self/maps") as maps:
+    print(next(line.split()[-1] for line in maps if "libquarvel_depth_camera" in line))
+print(QuarvelDepthCamera.__version__)
+]=])
   run_step("import the installed module" ${CMAKE_COMMAND} -E env --unset=PYTHONPATH
-    PYTHONPATH=${module_dir} ${PYTHON} -c
-    "import QuarvelDepthCamera as q, quarvel_tools; m = open('/proc/self/maps').read(); print(q.__file__); print([l.split()[-1] for l in m.splitlines() if 'libquarvel_depth_camera' in l][0]); print(q.__version__)")
+    PYTHONPATH=${module_dir} ${PYTHON} ${WORK_DIR}/where_from.py)
   message("${step_output}")
   if(NOT step_output MATCHES "^${prefix}/[^\n]*\n${prefix}/[^\n]*libquarvel_depth_camera[^\n]*\ndev")
     message(FATAL_ERROR "the installed module did not load from the prefix with its library")

@@ -3,7 +3,9 @@ import time
 
 import numpy as np
 
-DEFAULT_MIN_AMPLITUDE = 20.0
+# Read noise alone gives the 240x180 sensor amplitudes of up to about 110 with no light
+# returned at all; above 150 the phase carries a signal.
+DEFAULT_MIN_AMPLITUDE = 150.0
 CENTRE_WINDOW = 5
 
 
