@@ -14,9 +14,7 @@ namespace python {
 // their own members. pybind11 derives that from the convertibility of the C++ type, so
 // the enums are bound without the arithmetic option and without exporting the members.
 void registerEnums(py::module_& module) {
-    py::enum_<DeviceType>(module, "TOFDeviceType")
-        .value("VGA", VGA)
-        .value("HQVGA", HQVGA);
+    py::enum_<DeviceType>(module, "TOFDeviceType").value("VGA", VGA).value("HQVGA", HQVGA);
 
     // AMPLITUDE has no member: it names a plane, never an output type.
     py::enum_<FrameType>(module, "TOFOutput")

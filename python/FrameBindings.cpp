@@ -52,8 +52,7 @@ void registerFrames(py::module_& module) {
         .def(
             "getAmplitudeData",
             [](const DepthFrameView& frame) {
-                return copyFloatPlane(frame.usableBuffer(), FrameType::AMPLITUDE,
-                                      FrameType::DEPTH);
+                return copyFloatPlane(frame.usableBuffer(), FrameType::AMPLITUDE, FrameType::DEPTH);
             },
             "Get amplitude data from the frame")
         .def(

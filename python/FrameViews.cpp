@@ -27,8 +27,7 @@ QuarvelFrameBuffer& FrameView::usableBuffer() const {
             "frame is no longer valid: its camera was started again, which freed the frame");
     }
     if (!camera->isFrameHeld(buffer)) {
-        throw pybind11::value_error(
-            "frame is no longer valid: it was released with releaseFrame");
+        throw pybind11::value_error("frame is no longer valid: it was released with releaseFrame");
     }
     return *buffer;
 }

@@ -26,8 +26,8 @@ py::array_t<Element> copyPlane(QuarvelFrameBuffer& buffer, FrameType plane, Fram
 
     py::array_t<Element> array({height, width});
     const auto destinationElements = static_cast<size_t>(array.size());
-    const size_t count = sourceElements < destinationElements ? sourceElements
-                                                              : destinationElements;
+    const size_t count =
+        sourceElements < destinationElements ? sourceElements : destinationElements;
     if (count == 0) return array;
     if (source == nullptr) throw std::runtime_error("frame has no such plane");
     std::memcpy(array.mutable_data(), source, count * sizeof(Element));
@@ -40,8 +40,7 @@ py::array_t<int16_t> copyRawPlane(QuarvelFrameBuffer& buffer) {
     return copyPlane<int16_t>(buffer, FrameType::RAW, FrameType::RAW);
 }
 
-py::array_t<float> copyFloatPlane(QuarvelFrameBuffer& buffer, FrameType plane,
-                                  FrameType shapeOf) {
+py::array_t<float> copyFloatPlane(QuarvelFrameBuffer& buffer, FrameType plane, FrameType shapeOf) {
     return copyPlane<float>(buffer, plane, shapeOf);
 }
 

@@ -1,9 +1,9 @@
 // Copies of frame planes as numpy arrays.
 #pragma once
 
-#include <cstdint>
-
 #include <pybind11/numpy.h>
+
+#include <cstdint>
 
 #include "core/FrameBuffer.h"
 

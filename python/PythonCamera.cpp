@@ -1,10 +1,10 @@
 // Python camera: ownership, frame hand-out with signal checks, and frame release.
 #include "python/PythonCamera.h"
 
+#include <pybind11/pybind11.h>
+
 #include <algorithm>
 #include <chrono>
-
-#include <pybind11/pybind11.h>
 
 namespace Quarvel {
 namespace python {
@@ -27,8 +27,7 @@ PythonCamera::~PythonCamera() {
 
 QuarvelFrameBuffer* PythonCamera::waitForFrame(int16_t timeoutMs) {
     // Without a pool (never started) the core answers at once whatever the timeout.
-    if (camera->poolGeneration() == 0 ||
-        (timeoutMs >= 0 && timeoutMs <= kSignalCheckIntervalMs)) {
+    if (camera->poolGeneration() == 0 || (timeoutMs >= 0 && timeoutMs <= kSignalCheckIntervalMs)) {
         return camera->requestFrame(timeoutMs);
     }
     using Clock = std::chrono::steady_clock;

@@ -98,9 +98,8 @@ int main(int argc, char** argv) {
         Quarvel::FrameDataFormat format{};
         frame->getFormat(Quarvel::FrameType::DEPTH, format);
         const auto* depth = static_cast<const float*>(frame->getData(Quarvel::FrameType::DEPTH));
-        std::printf("frame %3d  %ux%u  time %llu  centre %.1f mm\n", delivered + 1,
-                    format.width, format.height,
-                    static_cast<unsigned long long>(format.timestamp),
+        std::printf("frame %3d  %ux%u  time %llu  centre %.1f mm\n", delivered + 1, format.width,
+                    format.height, static_cast<unsigned long long>(format.timestamp),
                     centreDistance(depth, format.width, format.height));
         camera.releaseFrame(frame);
     }
@@ -108,8 +107,7 @@ int main(int argc, char** argv) {
     camera.close();
 
     if (delivered < options.frames) {
-        std::fprintf(stderr, "capture_depth: no frame within 2000 ms after %d frames\n",
-                     delivered);
+        std::fprintf(stderr, "capture_depth: no frame within 2000 ms after %d frames\n", delivered);
         return 1;
     }
     std::printf("captured %d depth frames\n", delivered);
