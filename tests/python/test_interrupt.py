@@ -14,6 +14,8 @@ pytestmark = pytest.mark.slow
 # can ever become ready, announces the wait on stdout and then waits.
 CHILD_PRELUDE = """
 import signal, sys, time
+# As in an interactive program, even when the test runner was started with SIGINT ignored.
+signal.signal(signal.SIGINT, signal.default_int_handler)
 import QuarvelDepthCamera as qdc
 camera = qdc.QuarvelCamera()
 assert camera.open(qdc.TOFConnect.USB, 0) == qdc.TOFErrorCode.QuarvelSuccess
