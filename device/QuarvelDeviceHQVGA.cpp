@@ -13,7 +13,12 @@ std::unique_ptr<QuarvelDevice> createHqvgaDevice(int boardModel) {
 
 QuarvelDeviceHQVGA::QuarvelDeviceHQVGA(int32_t board, float frequency, int32_t rangeMm,
                                        uint8_t shift)
-    : QuarvelDevice(board), modulationFrequency(frequency), range(rangeMm), rawShift(shift) {}
+    : QuarvelDevice(board), rawShift(shift), modulationFrequency(frequency), range(rangeMm) {}
+
+QuarvelDeviceHQVGA::RangeSetting QuarvelDeviceHQVGA::rangeSetting() {
+    std::lock_guard<std::mutex> lock(rangeSettingMutex);
+    return {range, modulationFrequency};
+}
 
 int QuarvelDeviceHQVGA::getDeviceType() { return HQVGA; }
 
@@ -35,16 +40,20 @@ int QuarvelDeviceHQVGA::stop() { return QuarvelSuccess; }
 
 int QuarvelDeviceHQVGA::setControl(CameraCtrl ctrl, int value) {
     if (ctrl != CameraCtrl::RANGE) return QuarvelInvalidParameter;
-    if (value == 2000 || value == 4000) {
-        modulationFrequency.store(value == 2000 ? hqvga::kFrequency2m : hqvga::kFrequency4m);
-        // The sensor must modulate at the frequency we compute with. A CSI sensor takes
-        // the range in metres, a USB sensor in millimetres. Its answer does not change ours.
-        if (sensor) {
-            const bool metres = sensor->getCameraInfo().connect == Connection::CSI;
-            sensor->setControl(CameraCtrl::RANGE, metres ? value / 1000 : value);
+    const bool knownFrequency = value == 2000 || value == 4000;
+    {
+        std::lock_guard<std::mutex> lock(rangeSettingMutex);
+        if (knownFrequency) {
+            modulationFrequency = value == 2000 ? hqvga::kFrequency2m : hqvga::kFrequency4m;
         }
+        range = value;
     }
-    range.store(value);
+    // The sensor must modulate at the frequency we compute with. A CSI sensor takes the
+    // range in metres, a USB sensor in millimetres. Its answer does not change ours.
+    if (knownFrequency && sensor) {
+        const bool metres = sensor->getCameraInfo().connect == Connection::CSI;
+        sensor->setControl(CameraCtrl::RANGE, metres ? value / 1000 : value);
+    }
     return QuarvelSuccess;
 }
 
@@ -52,7 +61,7 @@ int QuarvelDeviceHQVGA::setControlExt(CameraCtrl, const char*) { return QuarvelI
 
 int QuarvelDeviceHQVGA::getControl(CameraCtrl ctrl, int* value) {
     if (ctrl == CameraCtrl::RANGE) {
-        *value = range.load();
+        *value = rangeSetting().range;
         return QuarvelSuccess;
     }
     return sensor ? sensor->getControl(ctrl, value) : -1;
@@ -67,7 +76,8 @@ bool QuarvelDeviceHQVGA::getRawImages(const uint8_t* raw, int16_t* rawPlane) {
 
 bool QuarvelDeviceHQVGA::getPhaseImage(const uint8_t* raw, float* depth, float* amplitude,
                                        float* confidence) {
-    hqvga::phaseImageReference(raw, rawShift, range.load(), modulationFrequency.load(), depth,
+    const RangeSetting setting = rangeSetting();
+    hqvga::phaseImageReference(raw, rawShift, setting.range, setting.modulationFrequency, depth,
                                amplitude, confidence);
     return true;
 }

@@ -1,8 +1,8 @@
 // Processing device of the 240x180 sensor: computes depth from four phase sub-frames.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "core/QuarvelDevice.h"
 
@@ -28,10 +28,21 @@ public:
     bool getPhaseImage(const uint8_t* raw, float* depth, float* amplitude,
                        float* confidence) override;
 
-    // Written by control calls, read once per frame by the capture thread.
-    std::atomic<float> modulationFrequency;
-    std::atomic<int32_t> range;
+    // The range and its frequency as one frame uses them. Thread-safe.
+    struct RangeSetting {
+        int32_t range;
+        float modulationFrequency;
+    };
+    RangeSetting rangeSetting();
+
     const uint8_t rawShift;
+
+private:
+    // Written by control calls, read once per frame by the capture thread: a frame must
+    // never pair one range with the other range's frequency.
+    std::mutex rangeSettingMutex;  // guards modulationFrequency and range
+    float modulationFrequency;
+    int32_t range;
 };
 
 }  // namespace Quarvel

@@ -40,9 +40,7 @@ bool endsWithBin(const std::string& path) {
     return path.size() >= length && path.compare(path.size() - length, length, kSuffix) == 0;
 }
 
-inline uint16_t loadWord(const uint8_t* at) {
-    return static_cast<uint16_t>(at[0] | (at[1] << 8));
-}
+inline uint16_t loadWord(const uint8_t* at) { return static_cast<uint16_t>(at[0] | (at[1] << 8)); }
 
 inline void storeWord(uint8_t* at, uint16_t word) {
     at[0] = static_cast<uint8_t>(word & 0xFF);
@@ -99,8 +97,8 @@ int QuarvelTOFUSBSensor::stop() {
 CameraInfo QuarvelTOFUSBSensor::getCameraInfo() { return info; }
 
 size_t QuarvelTOFUSBSensor::convertSamples(const uint8_t* source, size_t sourceBytes,
-                                           uint32_t bitWidth, uint32_t bytesPerSample,
-                                           uint8_t* dst, size_t dstCapacity) {
+                                           uint32_t bitWidth, uint32_t bytesPerSample, uint8_t* dst,
+                                           size_t dstCapacity) {
     if (bitWidth == 8 && bytesPerSample == 1) {
         const size_t produced = 2 * sourceBytes;
         if (dst == nullptr || produced > dstCapacity) return produced;
@@ -150,7 +148,8 @@ int QuarvelTOFUSBSensor::getFrame(uint8_t* dst, uint64_t* timestamp) {
             *timestamp = previous;
             continue;
         }
-        const uint64_t frameTime = fieldAt<uint64_t>(imageFrame.bytes, QUARVEL_IMAGE_FRAME_TIMESTAMP);
+        const uint64_t frameTime =
+            fieldAt<uint64_t>(imageFrame.bytes, QUARVEL_IMAGE_FRAME_TIMESTAMP);
         // Sub-frames of one frame are a few milliseconds apart: a larger step (or a step
         // back) means this frame begins a new group.
         if (gathered > 0 && frameTime - previous >= kGroupGapMs) {

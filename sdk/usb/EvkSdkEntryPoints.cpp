@@ -151,8 +151,7 @@ QUARVEL_EVK_API int QuarvelFreeImage(QuarvelCameraHandle handle, QuarvelImageFra
     return camera ? camera->release(frame) : QUARVEL_EVK_ERROR;
 }
 
-QUARVEL_EVK_API int QuarvelWriteSensorReg(QuarvelCameraHandle handle, uint16_t reg,
-                                          uint8_t value) {
+QUARVEL_EVK_API int QuarvelWriteSensorReg(QuarvelCameraHandle handle, uint16_t reg, uint8_t value) {
     auto camera = cameraFor(handle);
     if (!camera) return QUARVEL_EVK_ERROR;
     {

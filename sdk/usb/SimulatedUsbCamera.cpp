@@ -10,7 +10,7 @@ namespace evk {
 namespace {
 using Clock = std::chrono::steady_clock;
 
-constexpr int kBuffers = 4;       // frames the caller may hold at once
+constexpr int kBuffers = 4;  // frames the caller may hold at once
 constexpr size_t kDeliveriesKept = 256;
 constexpr uint16_t kRangeRegisters[4] = {0x216C, 0x2179, 0x217A, 0x217B};
 constexpr uint8_t kShortRangeValues[4] = {0x08, 0x0A, 0x0E, 0x12};
@@ -119,9 +119,8 @@ int SimulatedUsbCamera::lendBuffer(size_t bytes) {
     return -1;
 }
 
-void SimulatedUsbCamera::fillFrameRecord(QuarvelImageFrame* frame, int buffer,
-                                         uint64_t timestampMs, uint64_t frameNumber,
-                                         int subframe) const {
+void SimulatedUsbCamera::fillFrameRecord(QuarvelImageFrame* frame, int buffer, uint64_t timestampMs,
+                                         uint64_t frameNumber, int subframe) const {
     uint8_t* record = reinterpret_cast<uint8_t*>(frame->bytes);
     const Buffer& lent = buffers[static_cast<size_t>(buffer)];
     std::memset(record, 0, QUARVEL_IMAGE_FRAME_SIZE);
@@ -144,8 +143,7 @@ void SimulatedUsbCamera::encodeSamples(const uint16_t* in, size_t count, uint8_t
     }
     const int shift = config.bitWidth - 12;
     for (size_t i = 0; i < count; ++i) {
-        const uint16_t word = static_cast<uint16_t>(shift >= 0 ? in[i] << shift
-                                                               : in[i] >> -shift);
+        const uint16_t word = static_cast<uint16_t>(shift >= 0 ? in[i] << shift : in[i] >> -shift);
         out[2 * i] = static_cast<uint8_t>(word & 0xFF);
         out[2 * i + 1] = static_cast<uint8_t>(word >> 8);
     }
@@ -154,7 +152,8 @@ void SimulatedUsbCamera::encodeSamples(const uint16_t* in, size_t count, uint8_t
 int SimulatedUsbCamera::capture(QuarvelImageFrame* frame, int timeoutMs) {
     if (frame == nullptr) return QUARVEL_EVK_ERROR;
     std::lock_guard<std::mutex> capturing(captureMutex);
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(0, timeoutMs));
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(std::max(0, timeoutMs));
 
     std::unique_lock<std::mutex> lock(stateMutex);
     sim::SubframeSlot slot;
@@ -182,8 +181,10 @@ int SimulatedUsbCamera::capture(QuarvelImageFrame* frame, int timeoutMs) {
     pacer.take(slot);
     // The sensor latches its range registers when a frame begins.
     if (slot.subframe == 0) {
-        if (shortRangeRegisters()) modulation = sim::HqvgaModulation::ShortRange;
-        else if (longRangeRegisters()) modulation = sim::HqvgaModulation::LongRange;
+        if (shortRangeRegisters())
+            modulation = sim::HqvgaModulation::ShortRange;
+        else if (longRangeRegisters())
+            modulation = sim::HqvgaModulation::LongRange;
     }
     const sim::HqvgaModulation frameModulation = modulation;
     const int buffer = lendBuffer(samplesPerFrame * bytesPerSample());

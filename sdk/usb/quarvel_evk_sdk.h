@@ -34,16 +34,16 @@ enum {
 /* Camera configuration (80 bytes), filled by QuarvelGetCameraConfig. */
 enum {
     QUARVEL_CAMERA_CONFIG_SIZE = 80,
-    QUARVEL_CAMERA_CONFIG_WIDTH = 64,     /* uint32: pixels per line of a frame */
-    QUARVEL_CAMERA_CONFIG_HEIGHT = 68,    /* uint32: lines of a frame */
-    QUARVEL_CAMERA_CONFIG_BIT_WIDTH = 72  /* uint8: significant bits per sample */
+    QUARVEL_CAMERA_CONFIG_WIDTH = 64,    /* uint32: pixels per line of a frame */
+    QUARVEL_CAMERA_CONFIG_HEIGHT = 68,   /* uint32: lines of a frame */
+    QUARVEL_CAMERA_CONFIG_BIT_WIDTH = 72 /* uint8: significant bits per sample */
 };
 
 /* Image frame (48 bytes, 8-byte aligned), filled by QuarvelCaptureImage and handed back
  * to QuarvelFreeImage unchanged. */
 enum {
     QUARVEL_IMAGE_FRAME_SIZE = 48,
-    QUARVEL_IMAGE_FRAME_TIMESTAMP = 8, /* uint64: capture time, milliseconds */
+    QUARVEL_IMAGE_FRAME_TIMESTAMP = 8,  /* uint64: capture time, milliseconds */
     QUARVEL_IMAGE_FRAME_DATA_SIZE = 24, /* uint32: bytes of pixel data */
     QUARVEL_IMAGE_FRAME_DATA = 28       /* pointer to the pixel data */
 };
@@ -54,13 +54,13 @@ typedef struct QuarvelImageFrame {
 /* Results: 0 success, negative failure. */
 enum {
     QUARVEL_EVK_SUCCESS = 0,
-    QUARVEL_EVK_ERROR = -1,            /* bad handle or argument */
-    QUARVEL_EVK_BUSY = -2,             /* the camera is already open or streaming */
-    QUARVEL_EVK_NO_CAMERA = -3,        /* no camera, or its description cannot be used */
-    QUARVEL_EVK_NOT_READY = -4,        /* not initialised, or not streaming */
-    QUARVEL_EVK_TIMEOUT = -5,          /* no frame within the timeout */
-    QUARVEL_EVK_NO_BUFFER = -6,        /* every frame buffer is still held by the caller */
-    QUARVEL_EVK_CAPTURE_FAILED = -7    /* the camera delivered no frame */
+    QUARVEL_EVK_ERROR = -1,         /* bad handle or argument */
+    QUARVEL_EVK_BUSY = -2,          /* the camera is already open or streaming */
+    QUARVEL_EVK_NO_CAMERA = -3,     /* no camera, or its description cannot be used */
+    QUARVEL_EVK_NOT_READY = -4,     /* not initialised, or not streaming */
+    QUARVEL_EVK_TIMEOUT = -5,       /* no frame within the timeout */
+    QUARVEL_EVK_NO_BUFFER = -6,     /* every frame buffer is still held by the caller */
+    QUARVEL_EVK_CAPTURE_FAILED = -7 /* the camera delivered no frame */
 };
 
 /* Fills `param` (QUARVEL_OPEN_PARAM_SIZE bytes) with defaults: no configuration path. */

@@ -52,14 +52,12 @@ SubframeSlot FramePacer::next(Clock::time_point now) {
     }
     // Newest sub-frame already produced: the last one whose due time has passed.
     if (now >= startTime) {
-        const double elapsedMs =
-            std::chrono::duration<double, std::milli>(now - startTime).count();
+        const double elapsedMs = std::chrono::duration<double, std::milli>(now - startTime).count();
         const double periodMs = 1000.0 / settings.framesPerSecond;
         const uint64_t frames = static_cast<uint64_t>(elapsedMs / periodMs);
         uint64_t newest = frames * settings.subframesPerFrame;
         // Walk forward within the frame while sub-frames are due (at most a few steps).
-        while (slotAt(newest + 1).due <= now &&
-               (newest + 1) % settings.subframesPerFrame != 0) {
+        while (slotAt(newest + 1).due <= now && (newest + 1) % settings.subframesPerFrame != 0) {
             ++newest;
         }
         while (slotAt(newest).due > now && newest > 0) --newest;

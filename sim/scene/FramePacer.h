@@ -25,7 +25,7 @@ struct SubframeSlot {
     uint64_t index = 0;
     uint64_t frame = 0;
     int subframe = 0;
-    uint64_t timestampMs = 0;                      // the sensor clock, milliseconds
+    uint64_t timestampMs = 0;                     // the sensor clock, milliseconds
     std::chrono::steady_clock::time_point due{};  // when it is ready (paced mode)
 };
 

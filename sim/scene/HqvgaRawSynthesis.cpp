@@ -49,13 +49,11 @@ HqvgaRawSynthesis::HqvgaRawSynthesis(const GroundTruth& groundTruth,
         sigma[i] = static_cast<float>(noise);
         const double limit = NoiseModel::kLimitSigmas * noise + 0.5;
 
-        for (HqvgaModulation modulation : {HqvgaModulation::LongRange,
-                                           HqvgaModulation::ShortRange}) {
-            const double phi =
-                2.0 * kPi * truth.distanceMm[i] / unambiguousRangeMm(modulation);
-            std::vector<float>& means = modulation == HqvgaModulation::ShortRange
-                                            ? shortRangeMeans
-                                            : longRangeMeans;
+        for (HqvgaModulation modulation :
+             {HqvgaModulation::LongRange, HqvgaModulation::ShortRange}) {
+            const double phi = 2.0 * kPi * truth.distanceMm[i] / unambiguousRangeMm(modulation);
+            std::vector<float>& means =
+                modulation == HqvgaModulation::ShortRange ? shortRangeMeans : longRangeMeans;
             bool clipped = false;
             for (int k = 0; k < kSubframes; ++k) {
                 const double theta = phaseStepDegrees(modulation, k) * kPi / 180.0;
@@ -96,8 +94,8 @@ size_t HqvgaRawSynthesis::synthesize(uint64_t frame, int subframe, HqvgaModulati
         double value = means[i];
         if (noisy) value += sigma[i] * NoiseModel::variate(stream, i);
         const double rounded = std::floor(value + 0.5);
-        const int sample = static_cast<int>(std::clamp(rounded, double(kSampleMin),
-                                                       double(kSampleMax)));
+        const int sample =
+            static_cast<int>(std::clamp(rounded, double(kSampleMin), double(kSampleMax)));
         dst[i] = static_cast<uint16_t>(sample & 0xFFF);
     }
     return pixels;

@@ -53,8 +53,7 @@ void hitSphere(Vec3 direction, Vec3 centre, double radius, double reflectivity, 
 }
 
 // Box of half size `half` around `centre`, turned by `yaw` radians about the vertical axis.
-void hitBox(Vec3 direction, Vec3 centre, double half, double yaw, double reflectivity,
-            Hit& best) {
+void hitBox(Vec3 direction, Vec3 centre, double half, double yaw, double reflectivity, Hit& best) {
     const double c = std::cos(yaw), s = std::sin(yaw);
     auto toBox = [c, s](Vec3 v) { return Vec3{c * v.x - s * v.z, v.y, s * v.x + c * v.z}; };
     auto fromBox = [c, s](Vec3 v) { return Vec3{c * v.x + s * v.z, v.y, -s * v.x + c * v.z}; };
@@ -100,12 +99,10 @@ double valueNoise(Vec3 p, double cell, uint64_t seed) {
     const double fx = std::floor(gx), fy = std::floor(gy), fz = std::floor(gz);
     const double tx = gx - fx, ty = gy - fy, tz = gz - fz;
     auto corner = [&](int dx, int dy, int dz) {
-        const uint64_t key = seed ^ (static_cast<uint64_t>(static_cast<int64_t>(fx) + dx) *
-                                     0x9E3779B97F4A7C15ull) ^
-                             (static_cast<uint64_t>(static_cast<int64_t>(fy) + dy) *
-                              0xC2B2AE3D27D4EB4Full) ^
-                             (static_cast<uint64_t>(static_cast<int64_t>(fz) + dz) *
-                              0x165667B19E3779F9ull);
+        const uint64_t key =
+            seed ^ (static_cast<uint64_t>(static_cast<int64_t>(fx) + dx) * 0x9E3779B97F4A7C15ull) ^
+            (static_cast<uint64_t>(static_cast<int64_t>(fy) + dy) * 0xC2B2AE3D27D4EB4Full) ^
+            (static_cast<uint64_t>(static_cast<int64_t>(fz) + dz) * 0x165667B19E3779F9ull);
         return static_cast<double>(splitMix64(key) >> 11) * 0x1.0p-53;
     };
     auto lerp = [](double a, double b, double t) { return a + (b - a) * t; };
@@ -181,8 +178,7 @@ GroundTruth Scene::render(const CameraGeometry& geometry) const {
 
             const Vec3 point = hit.distance * direction;
             const double texture = valueNoise((1.0 / s) * point, 120.0, textureSeed);
-            const double reflectivity =
-                std::min(1.0, hit.baseReflectivity * (0.8 + 0.4 * texture));
+            const double reflectivity = std::min(1.0, hit.baseReflectivity * (0.8 + 0.4 * texture));
             // Daylight comes from above: upward-facing surfaces get the most of it.
             const double skyLight = 0.5 + 0.5 * std::max(0.0, -hit.normal.y);
             const size_t i = static_cast<size_t>(row) * geometry.width + column;

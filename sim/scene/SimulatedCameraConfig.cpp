@@ -66,22 +66,32 @@ bool SimulatedCameraConfig::parse(const std::string& text, SimulatedCameraConfig
         double number_value = 0;
         uint64_t unsigned_value = 0;
         if (key == "sensor") {
-            if (value == "hqvga") config.sensor = SensorModel::Hqvga;
-            else if (value == "vga") config.sensor = SensorModel::Vga;
-            else return fail("sensor must be hqvga or vga, got '" + value + "'");
+            if (value == "hqvga")
+                config.sensor = SensorModel::Hqvga;
+            else if (value == "vga")
+                config.sensor = SensorModel::Vga;
+            else
+                return fail("sensor must be hqvga or vga, got '" + value + "'");
         } else if (key == "vga_frequency") {
-            if (value == "single") config.vgaFrequency = VgaFrequencyMode::Single;
-            else if (value == "dual") config.vgaFrequency = VgaFrequencyMode::Dual;
-            else return fail("vga_frequency must be single or dual, got '" + value + "'");
+            if (value == "single")
+                config.vgaFrequency = VgaFrequencyMode::Single;
+            else if (value == "dual")
+                config.vgaFrequency = VgaFrequencyMode::Dual;
+            else
+                return fail("vga_frequency must be single or dual, got '" + value + "'");
         } else if (key == "scene") {
-            if (value == "standard") config.scene = SceneKind::Standard;
-            else if (value == "near") config.scene = SceneKind::Near;
-            else if (value == "wall") config.scene = SceneKind::Wall;
-            else return fail("scene must be standard, near or wall, got '" + value + "'");
+            if (value == "standard")
+                config.scene = SceneKind::Standard;
+            else if (value == "near")
+                config.scene = SceneKind::Near;
+            else if (value == "wall")
+                config.scene = SceneKind::Wall;
+            else
+                return fail("scene must be standard, near or wall, got '" + value + "'");
         } else if (key == "wall_distance_mm") {
             if (!parseNumber(value, 100.0, 10000.0, number_value)) {
-                return fail("wall_distance_mm must be a number from 100 to 10000, got '" +
-                            value + "'");
+                return fail("wall_distance_mm must be a number from 100 to 10000, got '" + value +
+                            "'");
             }
             config.wallDistanceMm = number_value;
         } else if (key == "fps") {
@@ -96,9 +106,12 @@ bool SimulatedCameraConfig::parse(const std::string& text, SimulatedCameraConfig
                 return fail("bit_width must be 8, 10, 12 or 14, got '" + value + "'");
             }
         } else if (key == "noise") {
-            if (value == "on") config.noise = true;
-            else if (value == "off") config.noise = false;
-            else return fail("noise must be on or off, got '" + value + "'");
+            if (value == "on")
+                config.noise = true;
+            else if (value == "off")
+                config.noise = false;
+            else
+                return fail("noise must be on or off, got '" + value + "'");
         } else if (key == "seed") {
             if (!parseUnsigned(value, unsigned_value)) {
                 return fail("seed must be an unsigned integer, got '" + value + "'");
@@ -115,9 +128,12 @@ bool SimulatedCameraConfig::parse(const std::string& text, SimulatedCameraConfig
             }
             config.ambientScale = number_value;
         } else if (key == "pacing") {
-            if (value == "realtime") config.unthrottled = false;
-            else if (value == "unthrottled") config.unthrottled = true;
-            else return fail("pacing must be realtime or unthrottled, got '" + value + "'");
+            if (value == "realtime")
+                config.unthrottled = false;
+            else if (value == "unthrottled")
+                config.unthrottled = true;
+            else
+                return fail("pacing must be realtime or unthrottled, got '" + value + "'");
         } else {
             return fail("unknown key '" + key + "'");
         }

@@ -25,7 +25,7 @@ struct SimulatedCameraConfig {
     SceneKind scene = SceneKind::Standard;
     double wallDistanceMm = 1000.0;
     double framesPerSecond = 30.0;
-    int bitWidth = 12;          // sample width the camera reports: 8, 10, 12 or 14
+    int bitWidth = 12;  // sample width the camera reports: 8, 10, 12 or 14
     bool noise = true;
     uint64_t seed = 1;
     double signalScale = 1.0;   // multiplies the sensor's nominal signal

@@ -19,7 +19,8 @@ inline uint64_t splitMix64(uint64_t state) {
 constexpr double kBoundedNormalLimit = 3.4641016151377544;  // 2 sqrt(3)
 
 inline double boundedNormal(uint64_t bits) {
-    const double sum = static_cast<double>(bits & 0xFFFF) + static_cast<double>((bits >> 16) & 0xFFFF) +
+    const double sum = static_cast<double>(bits & 0xFFFF) +
+                       static_cast<double>((bits >> 16) & 0xFFFF) +
                        static_cast<double>((bits >> 32) & 0xFFFF) + static_cast<double>(bits >> 48);
     // Each 16-bit part is uniform on 0..65535; centre the sum and scale to variance 1.
     return (sum / 65536.0 - 2.0 + 2.0 / 65536.0) * 1.7320508075688772;

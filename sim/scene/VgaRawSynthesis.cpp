@@ -105,11 +105,20 @@ size_t VgaRawSynthesis::synthesizeBlock(uint64_t frame, VgaFrequencyMode mode, i
     for (int i = 0; i < pixels; ++i) {
         double value = offset[i];
         switch (kind) {
-            case SI4C_BLOCK_PHASE_0: value += cosines[i]; break;
-            case SI4C_BLOCK_PHASE_90: value -= sines[i]; break;
-            case SI4C_BLOCK_PHASE_180: value -= cosines[i]; break;
-            case SI4C_BLOCK_PHASE_270: value += sines[i]; break;
-            default: break;  // grey: offset only
+            case SI4C_BLOCK_PHASE_0:
+                value += cosines[i];
+                break;
+            case SI4C_BLOCK_PHASE_90:
+                value -= sines[i];
+                break;
+            case SI4C_BLOCK_PHASE_180:
+                value -= cosines[i];
+                break;
+            case SI4C_BLOCK_PHASE_270:
+                value += sines[i];
+                break;
+            default:
+                break;  // grey: offset only
         }
         if (noisy) value += sigma[i] * NoiseModel::variate(stream, static_cast<uint64_t>(i));
         const double rounded = std::floor(value + 0.5);

@@ -52,8 +52,7 @@ public:
 
     // Writes the whole raw frame `frame` into dst; returns the samples written, or 0 when
     // capacity (in samples) is too small. Deterministic; thread-safe.
-    size_t synthesize(uint64_t frame, VgaFrequencyMode mode, uint16_t* dst,
-                      size_t capacity) const;
+    size_t synthesize(uint64_t frame, VgaFrequencyMode mode, uint16_t* dst, size_t capacity) const;
     // Writes block `block` (0 .. blocks(mode) - 1) alone, embedded line included.
     size_t synthesizeBlock(uint64_t frame, VgaFrequencyMode mode, int block, uint16_t* dst,
                            size_t capacity) const;

@@ -66,7 +66,7 @@ TEST(HqvgaDepth, WorkedPixelAtBothRangesIsExact) {
     EXPECT_EQ(bitsOf(far.depth[hqvga::kPixels - 1]), bitsOf(3295.1672f));
 
     ASSERT_EQ(device.setControl(CameraCtrl::RANGE, 2000), 0);
-    EXPECT_EQ(bitsOf(device.modulationFrequency.load()), 0x4C8F0D18u);
+    EXPECT_EQ(bitsOf(device.rangeSetting().modulationFrequency), 0x4C8F0D18u);
     Planes near = computeWith(device, raw);
     EXPECT_EQ(bitsOf(near.depth[0]), bitsOf(1147.5836f)) << near.depth[0];
     EXPECT_EQ(bitsOf(near.amplitude[0]), bitsOf(1788.8544f));
@@ -104,7 +104,7 @@ TEST(HqvgaDepth, PairingFollowsTheRange) {
     EXPECT_EQ(computeWith(device, raw).depth[7], 0.0f);
     // 3000 keeps the frequency but uses the far pairing.
     ASSERT_EQ(device.setControl(CameraCtrl::RANGE, 3000), 0);
-    EXPECT_EQ(bitsOf(device.modulationFrequency.load()), 0x4C0F0D18u);
+    EXPECT_EQ(bitsOf(device.rangeSetting().modulationFrequency), 0x4C0F0D18u);
     EXPECT_EQ(computeWith(device, raw).depth[7], 0.0f);
     // 2000: y = P1 - P3 < 0, x = P2 - P0 = 0 -> three quarters of a 2000 mm turn.
     ASSERT_EQ(device.setControl(CameraCtrl::RANGE, 2000), 0);

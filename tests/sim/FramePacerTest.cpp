@@ -1,0 +1,85 @@
+// Frame pacing: sub-frame spacing and frame gaps in milliseconds, waiting, dropping.
+#include <gtest/gtest.h>
+
+#include "sim/scene/FramePacer.h"
+
+using namespace Quarvel::sim;
+using std::chrono::milliseconds;
+
+TEST(FramePacer, SubframesOfAFrameStayCloseAndFramesStayApart) {
+    for (double fps : {1.0, 15.0, 30.0, 45.0, 60.0}) {
+        FrameTiming timing;
+        timing.framesPerSecond = fps;
+        FramePacer pacer(timing);
+        for (uint64_t index = 1; index < 400; ++index) {
+            const SubframeSlot previous = pacer.slotAt(index - 1);
+            const SubframeSlot slot = pacer.slotAt(index);
+            const uint64_t step = slot.timestampMs - previous.timestampMs;
+            if (slot.subframe == 0) {
+                ASSERT_GE(step, 6u) << "fps " << fps << " index " << index;
+            } else {
+                ASSERT_EQ(step, 2u);
+                ASSERT_EQ(slot.frame, previous.frame);
+            }
+        }
+        // Frame starts follow the frame rate.
+        const double periodMs = 1000.0 / fps;
+        EXPECT_NEAR(double(pacer.slotAt(4 * 30).timestampMs - pacer.slotAt(0).timestampMs),
+                    30 * periodMs, 1.0);
+    }
+    EXPECT_NEAR(FramePacer::maxFramesPerSecond(4, 2, 6), 1000.0 / 12.0, 1e-9);
+}
+
+TEST(FramePacer, PacedReaderWaitsForEachSubframe) {
+    FramePacer pacer(FrameTiming{});
+    const auto t0 = FramePacer::Clock::now();
+    pacer.start(t0);
+    SubframeSlot slot = pacer.next(t0);
+    EXPECT_EQ(slot.index, 0u);
+    EXPECT_LE(slot.due, t0);
+    pacer.take(slot);
+    slot = pacer.next(t0);
+    EXPECT_EQ(slot.index, 1u);
+    EXPECT_EQ(slot.due, t0 + milliseconds(2));
+    pacer.take(slot);
+    pacer.take(pacer.next(t0 + milliseconds(2)));
+    pacer.take(pacer.next(t0 + milliseconds(4)));
+    slot = pacer.next(t0 + milliseconds(6));
+    EXPECT_EQ(slot.index, 4u);
+    EXPECT_EQ(slot.frame, 1u);
+    EXPECT_EQ(slot.subframe, 0);
+    EXPECT_EQ(slot.due, t0 + milliseconds(33));
+}
+
+TEST(FramePacer, SlowReaderLosesTheOldestSubframes) {
+    FrameTiming timing;
+    timing.queueDepth = 8;
+    FramePacer pacer(timing);
+    const auto t0 = FramePacer::Clock::now();
+    pacer.start(t0);
+    // At 1010 ms (30 fps) the newest sub-frame is frame 30's fourth (due at 1006 ms):
+    // index 123. Only the eight newest are still queued.
+    const SubframeSlot slot = pacer.next(t0 + milliseconds(1010));
+    EXPECT_EQ(slot.index, 123u - 7u);
+    EXPECT_LE(slot.due, t0 + milliseconds(1010));
+    pacer.take(slot);
+    EXPECT_EQ(pacer.next(t0 + milliseconds(1010)).index, slot.index + 1);
+}
+
+TEST(FramePacer, UnthrottledReaderNeverWaitsAndTimestampsAdvanceAsPaced) {
+    FrameTiming timing;
+    timing.unthrottled = true;
+    FramePacer pacer(timing);
+    const auto t0 = FramePacer::Clock::now();
+    pacer.start(t0);
+    uint64_t first = 0;
+    for (uint64_t index = 0; index < 40; ++index) {
+        const SubframeSlot slot = pacer.next(t0);
+        ASSERT_EQ(slot.index, index);
+        ASSERT_LE(slot.due, t0);
+        if (index == 0) first = slot.timestampMs;
+        ASSERT_EQ(slot.timestampMs, pacer.slotAt(index).timestampMs);
+        pacer.take(slot);
+    }
+    EXPECT_EQ(pacer.slotAt(36).timestampMs - first, 300u);  // frame 9 at 30 fps
+}
