@@ -55,7 +55,7 @@ if(NOT found_dir MATCHES "${prefix}/")
 endif()
 
 # The installed Python module loads and uses the installed native library.
-if(DEFINED PYTHON)
+if(PYTHON)
   file(GLOB_RECURSE installed_modules ${prefix}/*/QuarvelDepthCamera*.so)
   if(NOT installed_modules)
     message(FATAL_ERROR "the Python module was not installed")
