@@ -1,0 +1,255 @@
+// The whole road on the simulated USB VGA camera: Quarvel::QuarvelTOFCamera, the USB
+// transport, the VGA device and the stand-in phase library, against the scene's ground
+// truth in single and dual frequency.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/QuarvelTOFCamera.h"
+#include "sim/scene/SimulatedCameraConfig.h"
+#include "sim/scene/VgaRawSynthesis.h"
+#include "tests/phase/PhaseTestSupport.h"
+
+using namespace Quarvel;
+using phase_test::ScopedWorkingDirectory;
+using phase_test::TemporaryDirectory;
+using phase_test::writeFile;
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr int kWidth = 640;
+constexpr int kHeight = 480;
+constexpr int kPixels = kWidth * kHeight;
+constexpr const char* kFiltersOff =
+    "TDenoiseLevel_Depth=0\nSDenoiseLevel_Depth=0\nTDenoiseLevel_Gray=0\nSDenoiseLevel_Gray=0\n";
+
+// The simulated camera of a description, rebuilt from the same pieces for its ground truth.
+struct ExpectedCamera {
+    explicit ExpectedCamera(const std::string& description) : text(description) {
+        std::string error;
+        EXPECT_TRUE(sim::SimulatedCameraConfig::parse(description, config, error)) << error;
+        truth = config.makeScene().render(config.imageGeometry());
+        synthesis = std::make_unique<sim::VgaRawSynthesis>(truth, config.vgaParams());
+    }
+    bool dual() const { return config.vgaFrequency == sim::VgaFrequencyMode::Dual; }
+
+    std::string text;
+    sim::SimulatedCameraConfig config;
+    sim::GroundTruth truth;
+    std::unique_ptr<sim::VgaRawSynthesis> synthesis;
+};
+
+// Depth error one pixel may show without denoising, or a negative value when the noise
+// model gives no bound (too dim, clipped, or so close to a wrap that it may fall either
+// side). Each correlation sample is off by at most kLimitSigmas sigma + 0.5 (rounding); a
+// difference pairs two, so the (I, Q) vector of length 2A moves by at most 2 sqrt(2) times
+// that and turns by at most asin(error / 2A). Dual frequency: the combined distance is a
+// weighted mean of the two frequencies' distances, so the larger range bounds it.
+double depthBoundMm(const ExpectedCamera& camera, int pixel) {
+    const sim::VgaRawSynthesis& s = *camera.synthesis;
+    const double amplitude = s.amplitudeLsb(pixel);
+    if (s.offsetLsb(pixel) + amplitude + sim::NoiseModel::kLimitSigmas * s.noiseSigmaLsb(pixel) >=
+        4094.5) {
+        return -1;  // may clip
+    }
+    const double perSample = sim::NoiseModel::kLimitSigmas * s.noiseSigmaLsb(pixel) + 0.5;
+    const double ratio = 2.0 * std::sqrt(2.0) * perSample / (2.0 * amplitude);
+    if (!(ratio < 0.2)) return -1;
+    const double phaseError = std::asin(ratio);
+    const double range = camera.dual() ? 2250.0 : 1250.0;
+    const double wrapRange = camera.dual() ? 4500.0 : 1250.0;
+    const double phase = std::fmod(2 * kPi * camera.truth.distanceMm[pixel] / wrapRange, 2 * kPi);
+    const double wrapMargin = phaseError * range / wrapRange;
+    if (phase - wrapMargin <= 0 || phase + wrapMargin >= 2 * kPi) return -1;
+    return phaseError * range / (2 * kPi) + 0.05 + 1e-5 * camera.truth.distanceMm[pixel];
+}
+
+struct Comparison {
+    int bounded = 0;  // pixels with a bound
+    int outside = 0;  // of those, farther from the (wrapped) truth than the bound
+    int blank = 0;    // of those, reported invalid (depth 0)
+    int beyond = 0;   // of the rest, pixels more than 1300 mm away
+    int wrapped = 0;  // of those, pixels that read their distance minus k x 1250
+    double medianErrorMm = 1e9;
+};
+
+// With `wrapRange` > 0 the truth is taken modulo that range, as single frequency reads it.
+Comparison compare(const ExpectedCamera& camera, const std::vector<float>& depth,
+                   double wrapRange) {
+    Comparison result;
+    std::vector<double> errors;
+    for (int i = 0; i < kPixels; ++i) {
+        const double truth = camera.truth.distanceMm[i];
+        const double expected = wrapRange > 0 ? std::fmod(truth, wrapRange) : truth;
+        const double bound = depthBoundMm(camera, i);
+        if (bound < 0) continue;
+        ++result.bounded;
+        if (depth[i] == 0.0f) {
+            ++result.blank;
+            continue;
+        }
+        const double error = std::fabs(depth[i] - expected);
+        errors.push_back(error);
+        if (error > bound) {
+            if (result.outside < 5) {
+                ADD_FAILURE() << "pixel " << i << ": depth " << depth[i] << " expected " << expected
+                              << " (truth " << truth << ") bound " << bound;
+            }
+            ++result.outside;
+        }
+        if (truth > 1300.0) {
+            ++result.beyond;
+            if (std::fabs(depth[i] - truth) > 1000.0) ++result.wrapped;
+        }
+    }
+    if (!errors.empty()) {
+        std::nth_element(errors.begin(), errors.begin() + errors.size() / 2, errors.end());
+        result.medianErrorMm = errors[errors.size() / 2];
+    }
+    return result;
+}
+
+class VgaUsbEndToEnd : public ::testing::Test {
+protected:
+    // Opens the simulated camera of `description`; `libraryConfig` (when not empty) goes
+    // to the phase library through CONFIG_DIR_EXT.
+    void open(const ExpectedCamera& expected, const std::string& libraryConfig) {
+        const std::string path = directory.file("camera.conf");
+        ASSERT_TRUE(writeFile(path, expected.text));
+        ASSERT_EQ(camera.openWithFile(path.c_str(), 0), 0);
+        ASSERT_EQ(camera.getCameraInfo().device_type, VGA);
+        if (!libraryConfig.empty()) {
+            ASSERT_TRUE(writeFile(libraryDirectory.file("ConfigAlgorithm.json"), libraryConfig));
+            ASSERT_EQ(
+                camera.setControlExt(CameraCtrl::CONFIG_DIR_EXT, libraryDirectory.path().c_str()),
+                0);
+        }
+        ASSERT_EQ(camera.setControl(CameraCtrl::MODE, expected.dual() ? 1 : 0), 0);
+    }
+
+    // Depth of the next frame; empty when none came.
+    std::vector<float> nextDepth(int16_t timeoutMs = 5000) {
+        QuarvelFrameBuffer* frame = camera.requestFrame(timeoutMs);
+        if (frame == nullptr) return {};
+        const float* depth = static_cast<const float*>(frame->getData(FrameType::DEPTH));
+        std::vector<float> copy(depth, depth + kPixels);
+        EXPECT_EQ(camera.releaseFrame(frame), 0);
+        return copy;
+    }
+
+    TemporaryDirectory directory;
+    TemporaryDirectory libraryDirectory;
+    ScopedWorkingDirectory inDirectory{directory.path()};
+    QuarvelTOFCamera camera;
+};
+
+}  // namespace
+
+TEST_F(VgaUsbEndToEnd, SingleFrequencyNearSceneIsGroundTruth) {
+    const ExpectedCamera expected("sensor = vga\nscene = near\nfps = 60\n");
+    open(expected, kFiltersOff);
+    ASSERT_EQ(camera.start(FrameType::DEPTH), 0);
+    EXPECT_EQ(camera.getCameraInfo().height, 2405u);
+    const std::vector<float> depth = nextDepth();
+    ASSERT_EQ(depth.size(), static_cast<size_t>(kPixels));
+    const Comparison result = compare(expected, depth, 0.0);
+    EXPECT_GT(result.bounded, kPixels * 3 / 4);
+    EXPECT_EQ(result.outside, 0);
+    EXPECT_EQ(result.blank, 0);
+    EXPECT_EQ(result.beyond, 0);
+    EXPECT_LT(result.medianErrorMm, 4.0);
+    camera.stop();
+    EXPECT_EQ(camera.close(), 0);
+}
+
+TEST_F(VgaUsbEndToEnd, SingleFrequencyWrapsTheStandardSceneAt1250) {
+    const ExpectedCamera expected("sensor = vga\nfps = 60\n");
+    open(expected, kFiltersOff);
+    int range = 0;
+    ASSERT_EQ(camera.getControl(CameraCtrl::RANGE, &range), 0);
+    EXPECT_EQ(range, 1250);
+    ASSERT_EQ(camera.start(FrameType::DEPTH), 0);
+    const std::vector<float> depth = nextDepth();
+    ASSERT_EQ(depth.size(), static_cast<size_t>(kPixels));
+    const Comparison result = compare(expected, depth, 1250.0);
+    EXPECT_GT(result.bounded, kPixels * 3 / 4);
+    EXPECT_EQ(result.outside, 0);
+    EXPECT_LT(result.blank, result.bounded / 100);
+    // Most of the scene lies beyond 1250 mm, and all of that reads wrapped.
+    EXPECT_GT(result.beyond, kPixels / 2);
+    EXPECT_EQ(result.wrapped, result.beyond);
+    camera.stop();
+    EXPECT_EQ(camera.close(), 0);
+}
+
+TEST_F(VgaUsbEndToEnd, DualFrequencyStandardSceneIsGroundTruthBeyond1250) {
+    const ExpectedCamera expected("sensor = vga\nvga_frequency = dual\nfps = 60\n");
+    open(expected, kFiltersOff);
+    int range = 0;
+    ASSERT_EQ(camera.getControl(CameraCtrl::RANGE, &range), 0);
+    EXPECT_EQ(range, 4500);
+    ASSERT_EQ(camera.start(FrameType::DEPTH), 0);
+    EXPECT_EQ(camera.getCameraInfo().height, 4810u);
+    const std::vector<float> depth = nextDepth();
+    ASSERT_EQ(depth.size(), static_cast<size_t>(kPixels));
+    const Comparison result = compare(expected, depth, 0.0);
+    EXPECT_GT(result.bounded, kPixels * 3 / 4);
+    EXPECT_EQ(result.outside, 0);
+    EXPECT_LT(result.blank, result.bounded / 100);
+    EXPECT_GT(result.beyond, kPixels / 2);
+    EXPECT_EQ(result.wrapped, 0);
+    camera.stop();
+    EXPECT_EQ(camera.close(), 0);
+}
+
+TEST_F(VgaUsbEndToEnd, DefaultDenoisingKeepsSmoothSurfacesOnTheirGroundTruth) {
+    const ExpectedCamera expected("sensor = vga\nvga_frequency = dual\nfps = 60\n");
+    open(expected, "");
+    ASSERT_EQ(camera.start(FrameType::DEPTH), 0);
+    std::vector<float> depth;
+    for (int frame = 0; frame < 4; ++frame) depth = nextDepth();
+    ASSERT_EQ(depth.size(), static_cast<size_t>(kPixels));
+    // Pixels whose 7 x 7 neighbourhood is one smooth surface: no neighbour differs from
+    // its own neighbour by more than 20 mm.
+    std::vector<double> errors;
+    int far = 0;
+    for (int y = 3; y < kHeight - 3; ++y) {
+        for (int x = 3; x < kWidth - 3; ++x) {
+            bool smooth = true;
+            for (int dy = -3; dy <= 3 && smooth; ++dy) {
+                for (int dx = -3; dx < 3 && smooth; ++dx) {
+                    const int at = (y + dy) * kWidth + x + dx;
+                    smooth = std::fabs(expected.truth.distanceMm[at] -
+                                       expected.truth.distanceMm[at + 1]) < 20.0;
+                }
+            }
+            const int i = y * kWidth + x;
+            if (!smooth || depthBoundMm(expected, i) < 0) continue;
+            const double error = std::fabs(depth[i] - expected.truth.distanceMm[i]);
+            errors.push_back(error);
+            if (error > 25.0) ++far;
+        }
+    }
+    ASSERT_GT(errors.size(), static_cast<size_t>(kPixels / 2));
+    std::nth_element(errors.begin(), errors.begin() + errors.size() / 2, errors.end());
+    EXPECT_LT(errors[errors.size() / 2], 3.0);
+    EXPECT_LT(far, static_cast<int>(errors.size() / 1000)) << "unwrapping or smoothing faults";
+    camera.stop();
+    EXPECT_EQ(camera.close(), 0);
+}
+
+TEST_F(VgaUsbEndToEnd, FramesOfTheOtherModeGiveNoDepthRatherThanWrongDepth) {
+    // The camera sends dual-frequency frames; the library is left in single frequency.
+    const ExpectedCamera expected("sensor = vga\nvga_frequency = dual\nfps = 60\n");
+    open(expected, kFiltersOff);
+    ASSERT_EQ(camera.setControl(CameraCtrl::MODE, 0), 0);
+    ASSERT_EQ(camera.start(FrameType::DEPTH), 0);
+    EXPECT_TRUE(nextDepth(600).empty());
+    camera.stop();
+    EXPECT_EQ(camera.close(), 0);
+}
