@@ -284,3 +284,48 @@ class TestOpenWithFile:
         assert isinstance(result, qdc.TOFErrorCode) and result != Success
         assert camera.getCameraInfo().index == 1
         assert camera.getCameraInfo().connect == qdc.TOFConnect.USB
+
+
+class TestVgaCamera:
+    """The 640x480 sensor, whose depth the phase library computes: shapes follow the
+    frame formats, which differ from the 240x180 sensor's."""
+
+    @pytest.fixture
+    def vga_camera(self, tmp_path, monkeypatch):
+        # Every start writes the phase library's configuration files into the working
+        # directory.
+        monkeypatch.chdir(tmp_path)
+        config = write_camera_config(tmp_path, sensor="vga", scene="wall",
+                                     wall_distance_mm=1000, noise="off", fps=60)
+        camera = qdc.QuarvelCamera()
+        assert camera.openWithFile(str(config)) == Success
+        yield camera
+        camera.close()
+        del camera
+        gc.collect()
+
+    def test_depth_planes_take_the_depth_format(self, vga_camera):
+        assert vga_camera.getCameraInfo().device_type == qdc.TOFDeviceType.VGA
+        assert vga_camera.start(qdc.TOFOutput.DEPTH) == Success
+        frame = next_frame(vga_camera)
+        frame_format = frame.getFrameFormat()
+        assert (frame_format.width, frame_format.height) == (640, 480)
+        depth = frame.getDepthData()
+        planes = (depth, frame.getAmplitudeData(), frame.getConfidenceData())
+        vga_camera.releaseFrame(frame)
+        for plane in planes:
+            assert plane.dtype == np.float32 and plane.shape == (480, 640)
+        # Single frequency reaches 1250 mm: the wall at 1000 mm is read directly.
+        centre = depth[236:244, 316:324]
+        assert np.abs(centre - 1000.0).max() < DEPTH_TOLERANCE_MM
+
+    def test_raw_frame_is_the_whole_sensor_frame(self, vga_camera):
+        assert vga_camera.start(qdc.TOFOutput.RAW) == Success
+        frame = next_frame(vga_camera)
+        frame_format = frame.getFrameFormat()
+        raw = frame.getRawData()
+        vga_camera.releaseFrame(frame)
+        info = vga_camera.getCameraInfo()
+        assert (frame_format.width, frame_format.height) == (info.width, info.height)
+        assert raw.shape == (frame_format.height, frame_format.width)
+        assert raw.dtype == np.int16
