@@ -1,0 +1,133 @@
+// The simulated kernel: files, device nodes, descriptors and mappings behind the seam.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sensor/SystemCalls.h"
+#include "sim/kernel/SimDevice.h"
+
+namespace Quarvel {
+namespace sim {
+
+// The kinds of call the seam carries, for fault rules and the call trace.
+enum class Call { Open, Close, Ioctl, Mmap, Munmap, Fstat, ListDirectory, Readlink, ReadLines };
+
+const char* callName(Call call);
+
+// One call as the kernel saw it: its kind, its ioctl request (0 for other calls) and the path
+// it named or the path of the descriptor it used.
+struct CallRecord {
+    Call call;
+    unsigned long request;
+    std::string path;
+};
+
+// Makes matching calls fail with `error`. A call matches when its kind is `call`, its ioctl
+// request is `request` (0: any) and its path contains `path` (empty: any). The first `skip`
+// matching calls pass; the next `times` fail.
+struct FaultRule {
+    Call call;
+    unsigned long request = 0;
+    std::string path;
+    int error = EIO;
+    int times = 1;
+    int skip = 0;
+};
+
+// A file system of plain files, directories, symbolic links and character devices, a
+// descriptor table and a mapping table, with fault injection and a trace of every call.
+// Paths are looked up exactly as given (no symbolic-link resolution): sysfs directories
+// reached through links are entered under the path a program uses.
+//
+// Thread contract: every operation is thread-safe; a blocking driver call (DQBUF) does not
+// hold the kernel's lock.
+class SimKernel : public SystemCalls {
+public:
+    SimKernel();
+    ~SimKernel() override;
+
+    // Building the file system. Parents are created as needed; a directory lists its
+    // entries in the order they were added, after "." and "..".
+    void addFile(const std::string& path, const std::string& content);
+    void addDirectory(const std::string& path);
+    void addSymlink(const std::string& path, const std::string& target);
+    void addCharDevice(const std::string& path, unsigned major, unsigned minor,
+                       std::shared_ptr<SimDevice> device);
+    void remove(const std::string& path);
+    // Opening `path` fails with EACCES.
+    void denyAccess(const std::string& path);
+
+    // Fault injection.
+    void addFault(const FaultRule& rule);
+    // The `number`-th call from now (counting from 0) fails with `error`, whatever it is.
+    void failCallNumber(uint64_t number, int error);
+    void clearFaults();
+
+    // Observation.
+    int openDescriptorCount() const;
+    std::vector<std::string> openDescriptorPaths() const;
+    size_t mappingCount() const;
+    std::vector<CallRecord> trace() const;
+    void clearTrace();
+
+    // The seam.
+    int open(const char* path, int flags) override;
+    int close(int fd) override;
+    int ioctl(int fd, unsigned long request, void* argument) override;
+    void* mmap(void* address, size_t length, int protection, int flags, int fd,
+               off_t offset) override;
+    int munmap(void* address, size_t length) override;
+    int fstat(int fd, struct stat* status) override;
+    int listDirectory(const char* path, std::vector<std::string>* names) override;
+    ssize_t readlink(const char* path, char* target, size_t size) override;
+    int readLines(const char* path, size_t lineCapacity, size_t maxLines,
+                  std::vector<std::string>* lines) override;
+
+private:
+    enum class Kind { File, Directory, Symlink, CharDevice };
+    struct Node {
+        Kind kind = Kind::Directory;
+        std::string content;  // file text or link target
+        std::vector<std::string> children;
+        unsigned major = 0;
+        unsigned minor = 0;
+        std::shared_ptr<SimDevice> device;
+        bool denied = false;
+    };
+    struct OpenFile {
+        std::string path;
+        std::shared_ptr<SimDevice> device;
+        bool nonBlocking = false;
+    };
+    struct Mapping {
+        size_t length;
+        std::shared_ptr<SimDevice> device;
+    };
+
+    Node& ensureNode(const std::string& path, Kind kind);
+    // Records the call and applies the fault rules; the errno to fail with, or 0.
+    int enterCall(Call call, unsigned long request, const std::string& path);
+    std::string pathOfDescriptor(int fd) const;
+    static int fail(int error);
+
+    mutable std::mutex kernelMutex;  // guards every member below
+    std::map<std::string, Node> nodes;
+    std::map<int, OpenFile> descriptors;
+    std::map<void*, Mapping> mappings;
+    std::vector<FaultRule> faults;
+    uint64_t callCounter = 0;
+    uint64_t failingCall = UINT64_MAX;
+    int failingCallError = 0;
+    std::vector<CallRecord> calls;
+    int nextDescriptor = 1000;
+};
+
+}  // namespace sim
+}  // namespace Quarvel

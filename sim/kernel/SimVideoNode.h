@@ -1,0 +1,144 @@
+// The simulated V4L2 capture node: formats, the mmap buffer queue and paced streaming.
+#pragma once
+
+#include <sys/time.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "sim/kernel/BufferLayouts.h"
+#include "sim/kernel/SimDevice.h"
+#include "sim/kernel/SimSensorChip.h"
+
+namespace Quarvel {
+namespace sim {
+
+struct SimVideoNodeConfig {
+    std::string driver = "unicam";
+    std::string card = "unicam";
+    bool multiPlanar = false;  // the node offers only V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE
+    BufferLayout layout = BufferLayout::Y12;
+    uint32_t strideAlignment = 64;
+    // Behind a media controller the node's format is set on its own and checked against the
+    // sensor at stream-on; without one, setting the node's format sets the sensor's.
+    bool mediaController = true;
+    // The most buffers the driver grants; bytes it adds to every buffer beyond the image.
+    uint32_t maxBuffers = 8;
+    uint32_t extraBufferBytes = 0;
+    // Sub-frames of one frame follow each other this far apart.
+    uint32_t subframeSpacingUs = 2000;
+    // Paced: DQBUF waits until a sub-frame is due. Unpaced: sub-frames are ready at once,
+    // their timestamps advancing as if paced.
+    bool paced = true;
+};
+
+// What the node delivered, for tests comparing bytes: the sensor frame and sub-frame behind
+// a buffer timestamp, and the modulation it was taken with.
+struct DeliveredSubframe {
+    uint64_t frame;
+    int subframe;
+    bool shortRange;
+};
+
+// Follows the V4L2 user-space API for a capture device with memory-mapped streaming
+// (QUERYCAP, ENUMINPUT/G_INPUT/S_INPUT, TRY_FMT/S_FMT/G_FMT, REQBUFS, QUERYBUF, QBUF, DQBUF,
+// STREAMON, STREAMOFF). Buffers end at an inaccessible page, so reading past one faults.
+class SimVideoNode : public SimDevice {
+public:
+    SimVideoNode(const SimVideoNodeConfig& config, std::shared_ptr<SimSensorChip> chip);
+    ~SimVideoNode() override;
+
+    int ioctl(unsigned long request, void* argument, bool nonBlocking) override;
+    void* map(off_t offset, size_t length) override;
+    void unmapped(void* address) override;
+    void released() override;
+
+    // Checked at stream-on besides the sensor's format (media links, bridge formats): 0 or a
+    // negative errno.
+    std::function<int()> validatePipeline;
+
+    // Fault injection and timing.
+    void setTimestampBase(int64_t seconds, int64_t microseconds);
+    void loseSubframe(uint64_t index);                          // never delivered
+    void delaySubframe(uint64_t index, uint32_t microseconds);  // and all after it
+    void reportIndexOnce(uint32_t index);                       // next DQBUF reports this index
+    void setPaced(bool paced);
+
+    // Observation.
+    bool lookup(const timeval& timestamp, DeliveredSubframe* delivered) const;
+    bool lookupMilliseconds(uint64_t milliseconds, DeliveredSubframe* delivered) const;
+    uint32_t bytesPerLine() const;
+    uint32_t bufferCount() const;
+    bool streaming() const;
+
+private:
+    struct Buffer {
+        uint8_t* region = nullptr;  // start of the allocation (with its guard page)
+        size_t regionLength = 0;
+        uint8_t* data = nullptr;  // the buffer, ending at the guard page
+        size_t length = 0;
+        uint32_t offset = 0;
+        int mapped = 0;
+        bool queued = false;
+        bool done = false;
+        uint32_t bytesused = 0;
+        timeval timestamp{};
+        uint32_t sequence = 0;
+    };
+
+    int querycap(void* argument);
+    int format(unsigned long request, void* argument);
+    int requestBuffers(void* argument);
+    int queryBuffer(void* argument);
+    int queueBuffer(void* argument);
+    int dequeueBuffer(void* argument, bool nonBlocking, std::unique_lock<std::mutex>& lock);
+    int streamOn(void* argument);
+    int streamOff(void* argument);
+    uint32_t bufferType() const;
+    void adjustFormat(uint32_t* width, uint32_t* height, uint32_t* pixelFormat,
+                      uint32_t* bytesPerLine, uint32_t* sizeImage) const;
+    void describe(const Buffer& buffer, uint32_t index, void* argument) const;
+    void freeBuffers();
+    // Microseconds on the stream clock at which sub-frame slot `index` is due.
+    int64_t slotTime(uint64_t index);
+
+    const SimVideoNodeConfig config;
+    const std::shared_ptr<SimSensorChip> chip;
+
+    mutable std::mutex nodeMutex;  // guards every member below
+    std::condition_variable queueChanged;
+    uint32_t width;
+    uint32_t height;
+    uint32_t pixelFormat;
+    uint32_t stride;
+    uint32_t sizeImage;
+    uint32_t input = 0;
+    std::vector<Buffer> buffers;
+    std::deque<uint32_t> incoming;
+    bool isStreaming = false;
+    bool pacedStreaming;
+    uint64_t nextSlot = 0;
+    uint64_t slotsTimed = 0;
+    std::map<uint64_t, int64_t> slotTimes;  // timed slots not yet delivered
+    int64_t nextSlotTimeUs = 0;
+    int64_t streamStartUs = 0;
+    int64_t timestampBaseUs = -1;
+    std::chrono::steady_clock::time_point streamStart;
+    std::set<uint64_t> lostSlots;
+    std::map<uint64_t, uint32_t> lateSlots;
+    int64_t reportIndex = -1;
+    uint32_t sequence = 0;
+    std::map<int64_t, DeliveredSubframe> delivered;
+    std::vector<uint16_t> samples;
+};
+
+}  // namespace sim
+}  // namespace Quarvel

@@ -1,0 +1,47 @@
+// The simulation library's entry point for QUARVEL_SIMULATED_BOARD ("<board>:<sensor>").
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "sim/kernel/SimBoard.h"
+#include "sim/kernel/SimulatedSystems.h"
+
+namespace Quarvel {
+namespace sim {
+
+SimBoard* simulatedBoard(const std::string& boardAndSensor) {
+    const size_t colon = boardAndSensor.find(':');
+    const std::string boardName = boardAndSensor.substr(0, colon);
+    const std::string sensorName =
+        colon == std::string::npos ? std::string("hqvga") : boardAndSensor.substr(colon + 1);
+    BoardKind kind;
+    if (!SimBoard::named(boardName, &kind)) return nullptr;
+    SimSensor sensor;
+    if (sensorName == "hqvga") {
+        sensor = SimSensor::Hqvga;
+    } else if (sensorName == "vga") {
+        sensor = SimSensor::Vga;
+    } else {
+        return nullptr;
+    }
+    // One board per name for the life of the process, as a machine has one kernel.
+    static std::mutex boardsMutex;  // guards boards
+    static auto* boards = new std::map<std::string, std::unique_ptr<SimBoard>>();
+    std::lock_guard<std::mutex> lock(boardsMutex);
+    const std::string key = std::string(SimBoard::nameOf(kind)) + ":" + sensorName;
+    std::unique_ptr<SimBoard>& board = (*boards)[key];
+    if (!board) board = SimBoard::of(kind).sensor(sensor).build();
+    return board.get();
+}
+
+}  // namespace sim
+}  // namespace Quarvel
+
+extern "C" __attribute__((visibility("default"))) void* quarvel_simulated_system_calls(
+    const char* boardAndSensor) {
+    if (boardAndSensor == nullptr) return nullptr;
+    Quarvel::sim::SimBoard* board = Quarvel::sim::simulatedBoard(boardAndSensor);
+    if (board == nullptr) return nullptr;
+    return static_cast<Quarvel::SystemCalls*>(&board->kernel());
+}
