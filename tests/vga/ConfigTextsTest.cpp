@@ -84,31 +84,6 @@ TEST(DefaultConfigTexts, ConstantsHaveTheirExactSizesLineEndsAndCharacterSet) {
     EXPECT_EQ(&registerText(), texts[2]);
 }
 
-TEST(DefaultConfigTexts, SectionsComeInTheirOrder) {
-    const std::string camera = textOf(configCameraText());
-    const char* sections[] = {"[VideoInfo]\n",
-                              "\n\n[Signle-4PHASE]\nWorkMode=0\nSubWorkMode=1\n",
-                              "\n\n[Signle-4PHASE_GRAY]\n",
-                              "\n\n[Double-4PHASE_4PHASE]\n",
-                              "\n\n[Double-4PHASE_GRAY_4PHASE_BG]\n",
-                              "\n\n[Gray-Only]\n",
-                              "\n\n[BGOUTDOOR]\n",
-                              "\n\n[Signal-BG-GRAY-BG-4PHASE]\nWorkMode=0\nSubWorkMode=8\n"};
-    size_t at = 0;
-    for (const char* section : sections) {
-        const size_t found = camera.find(section, at);
-        ASSERT_NE(found, std::string::npos) << section;
-        at = found + 1;
-    }
-    EXPECT_TRUE(camera.compare(camera.size() - 33, 33, "TSensorMode=1\nperformClkChanges=0") == 0);
-
-    const std::string registers = textOf(registerText());
-    EXPECT_EQ(registers.rfind("[SENSOR]\n0x0C28=0x00000000\n", 0), 0u);
-    EXPECT_NE(registers.find("0x0429=0x00989680\n\n0x0722=0x00072020\n"), std::string::npos);
-    EXPECT_NE(registers.find("0x070D=0x00009c01\n\n[VDRIVER]\n0x00=0x10\n"), std::string::npos);
-    EXPECT_TRUE(registers.compare(registers.size() - 10, 10, "\n0x32=0x00") == 0);
-}
-
 TEST_F(DefaultConfigFiles, WrittenFilesHaveExactSizesAndDigests) {
     ASSERT_TRUE(writeDefaultConfigFiles());
     for (const ExpectedFile& expected : kExpected) expectWritten(directory, expected);
