@@ -3,6 +3,7 @@
 
 #include "core/ComponentFactory.h"
 #include "device/HqvgaKernels.h"
+#include "device/HqvgaPhaseKernel.h"
 
 namespace Quarvel {
 
@@ -67,8 +68,8 @@ bool QuarvelDeviceHQVGA::getRawImages(const uint8_t* raw, int16_t* rawPlane) {
 
 bool QuarvelDeviceHQVGA::getPhaseImage(const uint8_t* raw, float* depth, float* amplitude,
                                        float* confidence) {
-    hqvga::phaseImageReference(raw, rawShift, range.load(), modulationFrequency.load(), depth,
-                               amplitude, confidence);
+    hqvga::phaseImage(raw, rawShift, range.load(), modulationFrequency.load(), depth, amplitude,
+                      confidence);
     return true;
 }
 
