@@ -64,7 +64,16 @@ QUARVEL_ALWAYS_INLINE int32_t decode(uint16_t sample, unsigned rawShift) {
     return (field ^ 0x400) - 0x400;  // sign-extend bit 10 without a branch
 }
 
+// a * b + c: one fused rounding where the instruction set has it (more accurate, and the
+// margin absorbs either), two roundings elsewhere, where a library fma would be slow.
+template <bool kFused>
+QUARVEL_ALWAYS_INLINE double multiplyAdd(double a, double b, double c) {
+    if (kFused) return std::fma(a, b, c);
+    return a * b + c;
+}
+
 // atan2(a, b) in double for integers |a|, |b| <= 2047 (see kPhaseEstimateErrorBound).
+template <bool kFused>
 QUARVEL_ALWAYS_INLINE double atan2Fast(double a, double b) {
     const double ay = std::fabs(a);
     const double ax = std::fabs(b);
@@ -74,20 +83,20 @@ QUARVEL_ALWAYS_INLINE double atan2Fast(double a, double b) {
     // numerator and denominator exact, so either way it costs one division.
     const bool upper = small > kTanPiOver8 * large;
     const double numerator = upper ? small - large : small;
-    double denominator = upper ? small + large : large;
-    denominator = denominator == 0.0 ? 1.0 : denominator;  // atan2(0, 0) = 0
-    const double u = numerator / denominator;
+    const double denominator = upper ? small + large : large;
+    // Integers: a zero denominator means atan2(0, 0), whose numerator is 0 too.
+    const double u = numerator / (denominator < 1.0 ? 1.0 : denominator);
     const double z = u * u;
     double p = kAtan[8];
-    p = p * z + kAtan[7];
-    p = p * z + kAtan[6];
-    p = p * z + kAtan[5];
-    p = p * z + kAtan[4];
-    p = p * z + kAtan[3];
-    p = p * z + kAtan[2];
-    p = p * z + kAtan[1];
-    p = p * z + kAtan[0];
-    const double atanU = u + u * (z * p);
+    p = multiplyAdd<kFused>(p, z, kAtan[7]);
+    p = multiplyAdd<kFused>(p, z, kAtan[6]);
+    p = multiplyAdd<kFused>(p, z, kAtan[5]);
+    p = multiplyAdd<kFused>(p, z, kAtan[4]);
+    p = multiplyAdd<kFused>(p, z, kAtan[3]);
+    p = multiplyAdd<kFused>(p, z, kAtan[2]);
+    p = multiplyAdd<kFused>(p, z, kAtan[1]);
+    p = multiplyAdd<kFused>(p, z, kAtan[0]);
+    const double atanU = multiplyAdd<kFused>(u, z * p, u);
     // Octant and quadrant: theta = quadrant offset +/- (pi/4 or 0) +/- atan(u).
     const bool swapped = ay > ax;  // angle measured from the y axis
     const bool mirrored = b < 0.0;
@@ -111,6 +120,7 @@ struct ChunkPlanes {
 
 // One chunk. Returns true when some pixel needs the exact path; `inexact` marks them.
 // Every pointer is a parameter so that the compiler sees they do not overlap.
+template <bool kFused>
 QUARVEL_ALWAYS_INLINE bool phaseChunk(const uint8_t* __restrict yPlus,
                                       const uint8_t* __restrict yMinus,
                                       const uint8_t* __restrict xPlus,
@@ -118,17 +128,25 @@ QUARVEL_ALWAYS_INLINE bool phaseChunk(const uint8_t* __restrict yPlus,
                                       float scale, float* __restrict depth,
                                       float* __restrict amplitude, float* __restrict confidence,
                                       int32_t* __restrict inexact) {
+    // Decode first: the arithmetic below then runs on 32-bit lanes, half as many registers
+    // per value as with the 16-bit samples setting the vector length.
+    int32_t yDifference[kChunk];
+    int32_t xDifference[kChunk];
+    for (int i = 0; i < kChunk; ++i) {
+        yDifference[i] = decode(loadSample(yPlus + 2 * i), rawShift) -
+                         decode(loadSample(yMinus + 2 * i), rawShift);
+        xDifference[i] = decode(loadSample(xPlus + 2 * i), rawShift) -
+                         decode(loadSample(xMinus + 2 * i), rawShift);
+    }
     int any = 0;
     for (int i = 0; i < kChunk; ++i) {
-        const int32_t a = decode(loadSample(yPlus + 2 * i), rawShift) -
-                          decode(loadSample(yMinus + 2 * i), rawShift);
-        const int32_t b = decode(loadSample(xPlus + 2 * i), rawShift) -
-                          decode(loadSample(xMinus + 2 * i), rawShift);
-        const double theta = atan2Fast(static_cast<double>(a), static_cast<double>(b));
+        const int32_t a = yDifference[i];
+        const int32_t b = xDifference[i];
+        const double theta = atan2Fast<kFused>(static_cast<double>(a), static_cast<double>(b));
         const double margin = std::fabs(theta) * kExactPathMargin;
-        const float phaseSigned = static_cast<float>(theta);
-        const int uncertain =
-            static_cast<float>(theta - margin) != static_cast<float>(theta + margin);
+        // Where both ends of the interval round alike, that float is the phase.
+        const float phaseSigned = static_cast<float>(theta - margin);
+        const int uncertain = phaseSigned != static_cast<float>(theta + margin);
         const float phase = phaseSigned < 0.0f ? phaseSigned + kTwoPi : phaseSigned;
         depth[i] = (scale * phase) * 1000.0f;
         // Squares and sum stay below 2^24: exact in float, and cheaper than integer products.
@@ -159,6 +177,7 @@ void exactPixels(const ChunkPlanes& in, unsigned rawShift, float scale, const in
     }
 }
 
+template <bool kFused>
 QUARVEL_ALWAYS_INLINE void phaseFrame(const uint8_t* raw, unsigned rawShift, int range,
                                       float frequency, float* depth, float* amplitude,
                                       float* confidence) {
@@ -177,8 +196,8 @@ QUARVEL_ALWAYS_INLINE void phaseFrame(const uint8_t* raw, unsigned rawShift, int
                        confidence};
     int32_t inexact[kChunk];
     for (int start = 0; start < kPixels; start += kChunk) {
-        if (phaseChunk(planes.yPlus, planes.yMinus, planes.xPlus, planes.xMinus, rawShift, scale,
-                       planes.depth, planes.amplitude, planes.confidence, inexact)) {
+        if (phaseChunk<kFused>(planes.yPlus, planes.yMinus, planes.xPlus, planes.xMinus, rawShift,
+                               scale, planes.depth, planes.amplitude, planes.confidence, inexact)) {
             exactPixels(planes, rawShift, scale, inexact);
         }
         planes.yPlus += 2 * kChunk;
@@ -193,16 +212,23 @@ QUARVEL_ALWAYS_INLINE void phaseFrame(const uint8_t* raw, unsigned rawShift, int
 
 bool alwaysSupported() { return true; }
 
+// 64-bit ARM always has fused multiply-add; 32-bit ARM and plain x86-64 may not.
+#if defined(__aarch64__) || defined(__FMA__)
+constexpr bool kBaselineFused = true;
+#else
+constexpr bool kBaselineFused = false;
+#endif
+
 void phaseImageBaseline(const uint8_t* raw, unsigned rawShift, int range, float frequency,
                         float* depth, float* amplitude, float* confidence) {
-    phaseFrame(raw, rawShift, range, frequency, depth, amplitude, confidence);
+    phaseFrame<kBaselineFused>(raw, rawShift, range, frequency, depth, amplitude, confidence);
 }
 
 #if QUARVEL_X86_VARIANTS
 __attribute__((target("arch=x86-64-v4,prefer-vector-width=512"))) void phaseImageX86V4(
     const uint8_t* raw, unsigned rawShift, int range, float frequency, float* depth,
     float* amplitude, float* confidence) {
-    phaseFrame(raw, rawShift, range, frequency, depth, amplitude, confidence);
+    phaseFrame<true>(raw, rawShift, range, frequency, depth, amplitude, confidence);
 }
 
 __attribute__((target("arch=x86-64-v3"))) void phaseImageX86V3(const uint8_t* raw,
@@ -210,7 +236,7 @@ __attribute__((target("arch=x86-64-v3"))) void phaseImageX86V3(const uint8_t* ra
                                                                float frequency, float* depth,
                                                                float* amplitude,
                                                                float* confidence) {
-    phaseFrame(raw, rawShift, range, frequency, depth, amplitude, confidence);
+    phaseFrame<true>(raw, rawShift, range, frequency, depth, amplitude, confidence);
 }
 
 bool supportsX86V4() {
@@ -261,8 +287,10 @@ void phaseImage(const uint8_t* raw, unsigned rawShift, int range, float frequenc
 
 uint64_t exactFallbackCount() { return fallbackPixels; }
 
-double phaseEstimate(int a, int b) {
-    return atan2Fast(static_cast<double>(a), static_cast<double>(b));
+double phaseEstimate(int a, int b, bool fused) {
+    const double y = static_cast<double>(a);
+    const double x = static_cast<double>(b);
+    return fused ? atan2Fast<true>(y, x) : atan2Fast<false>(y, x);
 }
 
 }  // namespace hqvga

@@ -35,8 +35,9 @@ void phaseImage(const uint8_t* raw, unsigned rawShift, int range, float frequenc
 // The kernel's own atan2(a, b) for sample differences |a|, |b| <= 2047, before rounding to
 // float; its relative error stays below kPhaseEstimateErrorBound, far inside the relative
 // margin kExactPathMargin: a pixel whose estimate +/- that margin does not round to one
-// float takes the exact path. Exposed for tests.
-double phaseEstimate(int a, int b);
+// float takes the exact path. `fused`: as the builds with fused multiply-add compute it.
+// Exposed for tests.
+double phaseEstimate(int a, int b, bool fused);
 constexpr double kPhaseEstimateErrorBound = 1.0 / 17592186044416.0;  // 2^-44
 constexpr double kExactPathMargin = 1.0 / 68719476736.0;             // 2^-36
 static_assert(kExactPathMargin >= 256 * kPhaseEstimateErrorBound,

@@ -85,7 +85,7 @@ TEST(HqvgaFastPhase, PixelsNearARoundingBoundaryTakeTheExactPath) {
     bool found = false;
     for (int a = 1; a <= 2047 && !found; ++a) {
         for (int b = -2047; b <= 2047 && !found; ++b) {
-            const double theta = hqvga::phaseEstimate(a, b);
+            const double theta = hqvga::phaseEstimate(a, b, false);
             const double margin = theta * hqvga::kExactPathMargin;
             if (static_cast<float>(theta - margin) != static_cast<float>(theta + margin)) {
                 boundaryA = a;
