@@ -60,19 +60,17 @@ int QuarvelTOFCamera::open(Connection connect, int index) {
     } else {
         return -1;
     }
-    if (!next) return -1;
-    next->subframeCount = 1;
-    replaceSensor(std::move(next));
-    const int result = sensor->open(info);
-    if (result != 0) return result;
-    return openPostHandle();
+    return openSensor(std::move(next));
 }
 
 int QuarvelTOFCamera::openWithFile(const char* path, int index) {
     if (path == nullptr) return -1;
     info.index = static_cast<uint32_t>(index);
     info.connect = Connection::USB;
-    std::unique_ptr<QuarvelTOFSensor> next = components->makeUsbSensor(std::string(path), index);
+    return openSensor(components->makeUsbSensor(std::string(path), index));
+}
+
+int QuarvelTOFCamera::openSensor(std::unique_ptr<QuarvelTOFSensor> next) {
     if (!next) return -1;
     next->subframeCount = 1;
     replaceSensor(std::move(next));

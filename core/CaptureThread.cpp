@@ -1,10 +1,8 @@
 // The capture thread: read, stamp, skip, process, queue; frame-rate measurement.
 #include <chrono>
-#include <cmath>
-#include <cstdlib>
-#include <limits>
 #include <thread>
 
+#include "core/FrameRateRules.h"
 #include "core/QuarvelTOFCamera.h"
 
 namespace Quarvel {
@@ -118,41 +116,21 @@ int QuarvelTOFCamera::getPhaseImage(uint8_t* cache, float* depth, float* amplitu
 
 void QuarvelTOFCamera::updateFps() {
     const int64_t now = systemClockNs();
-    const int64_t elapsed = (now - lastFrameTime) / 1000000;
+    const int64_t elapsedMs = (now - lastFrameTime) / 1000000;
     lastFrameTime = now;
-    if (frameCount.load(std::memory_order_relaxed) == 0) {
-        frameInterval = static_cast<float>(elapsed);
-    } else {
-        const float candidate =
-            (1.0f - smoothing) * frameInterval + smoothing * static_cast<float>(elapsed);
-        if (std::isfinite(candidate)) {
-            frameInterval = candidate;
-            smoothing = 1.0f / 30.0f;
-        }
-    }
+    const IntervalEstimate estimate = smoothInterval(
+        {frameInterval, smoothing}, frameCount.load(std::memory_order_relaxed), elapsedMs);
+    frameInterval = estimate.frameInterval;
+    smoothing = estimate.smoothing;
     fps.store(1000.0f / frameInterval, std::memory_order_relaxed);
     frameCount.fetch_add(1, std::memory_order_relaxed);
 }
 
 void QuarvelTOFCamera::adjustFrameRate() {
-    const float floored = std::floor(fps.load(std::memory_order_relaxed));
-    int32_t target;
-    if (std::isnan(floored)) {
-        target = 0;
-    } else if (floored >= static_cast<float>(std::numeric_limits<int32_t>::max())) {
-        target = std::numeric_limits<int32_t>::max();
-    } else if (floored <= static_cast<float>(std::numeric_limits<int32_t>::min())) {
-        target = std::numeric_limits<int32_t>::min();
-    } else {
-        target = static_cast<int32_t>(floored);
-    }
-    if (target < 1) target = 1;
+    const int32_t target = frameRateTarget(fps.load(std::memory_order_relaxed));
     int current = 0;
     getControl(CameraCtrl::FRAME_RATE, &current);
-    const int tolerance = current > 9 ? current / 10 : 1;
-    if (std::llabs(static_cast<long long>(target) - current) > tolerance) {
-        setControl(CameraCtrl::FRAME_RATE, target);
-    }
+    if (frameRateNeedsChange(target, current)) setControl(CameraCtrl::FRAME_RATE, target);
 }
 
 }  // namespace Quarvel

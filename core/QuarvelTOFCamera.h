@@ -75,6 +75,8 @@ public:
     int getBoardModel() const { return boardModel; }
 
 private:
+    // Replaces the sensor with `next`, opens it and binds a device to it.
+    int openSensor(std::unique_ptr<QuarvelTOFSensor> next);
     void replaceSensor(std::unique_ptr<QuarvelTOFSensor> next);
     void closeAndDropDevice();
     void stopIfStreaming();

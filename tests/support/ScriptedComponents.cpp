@@ -85,6 +85,11 @@ int ScriptedSensor::getFrame(uint8_t* dst, uint64_t* timestamp) {
         }
     }
     const size_t subframeBytes = static_cast<size_t>(width) * height * 2;
+    if (fillFrame) {
+        fillFrame(dst, subframeBytes * subframeCount, number);
+        if (writeTimestamp) *timestamp = timestampOf(number);
+        return result;
+    }
     const auto sample = static_cast<uint16_t>(number);
     for (int sub = 0; sub < subframeCount; ++sub) {
         std::memcpy(dst + sub * subframeBytes, &sample, sizeof sample);
@@ -150,7 +155,21 @@ int ScriptedDevice::stop() {
     return 0;
 }
 
+ScriptedDevice::ControlCallScope::ControlCallScope(ScriptedDevice& owner) : device(owner) {
+    if (device.controlCallsInside.fetch_add(1) != 0) device.controlCallsOverlapped = true;
+    ++device.controlCalls;
+    {
+        std::lock_guard<std::mutex> lock(device.controlsMutex);
+        device.controlThreads.insert(std::this_thread::get_id());
+    }
+    // Stay inside a little, so that an unserialised caller would be caught here.
+    std::this_thread::sleep_for(std::chrono::microseconds(20));
+}
+
+ScriptedDevice::ControlCallScope::~ControlCallScope() { device.controlCallsInside.fetch_sub(1); }
+
 int ScriptedDevice::setControl(CameraCtrl ctrl, int value) {
+    ControlCallScope inside(*this);
     log.add(name + ".setControl(" + std::to_string(static_cast<int>(ctrl)) + "," +
             std::to_string(value) + ")");
     std::lock_guard<std::mutex> lock(controlsMutex);
@@ -165,6 +184,7 @@ int ScriptedDevice::setControlExt(CameraCtrl ctrl, const char*) {
 }
 
 int ScriptedDevice::getControl(CameraCtrl ctrl, int* value) {
+    ControlCallScope inside(*this);
     log.add(name + ".getControl(" + std::to_string(static_cast<int>(ctrl)) + ")");
     std::lock_guard<std::mutex> lock(controlsMutex);
     if (ctrl == CameraCtrl::FRAME_RATE) {
@@ -238,11 +258,28 @@ std::unique_ptr<QuarvelTOFSensor> ScriptedComponents::makeUsbSensor(const std::s
 }
 
 std::unique_ptr<QuarvelDevice> ScriptedComponents::makeHqvgaDevice(int boardModel) const {
+    if (realHqvgaDevice) {
+        creations.push_back("real:hqvga");
+        lastDevice = nullptr;
+        return createHqvgaDevice(boardModel);
+    }
     return makeDevice("hqvga", boardModel);
 }
 
 std::unique_ptr<QuarvelDevice> ScriptedComponents::makeVgaDevice(int boardModel) const {
     return makeDevice("vga", boardModel);
+}
+
+CameraRig::CameraRig()
+    : camera(std::make_unique<QuarvelTOFCamera>(components, "/nonexistent/model")) {}
+
+int CameraRig::openUsb(std::chrono::microseconds frameDelay) {
+    auto previous = components.configureSensor;
+    components.configureSensor = [previous, frameDelay](ScriptedSensor& s) {
+        s.frameDelay = frameDelay;
+        previous(s);
+    };
+    return camera->open(Connection::USB, 0);
 }
 
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {

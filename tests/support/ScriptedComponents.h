@@ -9,10 +9,13 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/ComponentFactory.h"
+#include "core/QuarvelTOFCamera.h"
 
 namespace Quarvel {
 namespace support {
@@ -61,6 +64,8 @@ public:
     // Timestamp for frame n (counting from 1); default n * 33.
     std::function<uint64_t(uint64_t)> timestampOf = [](uint64_t n) { return n * 33; };
     bool writeTimestamp = true;
+    // Replaces the default frame content: (dst, bytes, frame number).
+    std::function<void(uint8_t*, size_t, uint64_t)> fillFrame;
 
     // Observations.
     std::map<int, int> controls;  // last value set per control
@@ -113,12 +118,26 @@ public:
     // Observations.
     std::vector<std::pair<CameraCtrl, int>> setCalls;
     std::atomic<int> phaseCalls{0};
+    std::atomic<int> controlCalls{0};
+    std::set<std::thread::id> controlThreads;  // threads that made control calls
+    // Set when two control calls were inside the device at the same time.
+    std::atomic<bool> controlCallsOverlapped{false};
     bool* destroyedFlag = nullptr;
 
 private:
+    // Marks a control call as inside the device for its whole duration.
+    class ControlCallScope {
+    public:
+        explicit ControlCallScope(ScriptedDevice& device);
+        ~ControlCallScope();
+
+    private:
+        ScriptedDevice& device;
+    };
+    std::atomic<int> controlCallsInside{0};
     std::string name;
     CallLog& log;
-    std::mutex controlsMutex;  // guards setCalls and frameRate
+    std::mutex controlsMutex;  // guards setCalls, controlThreads and frameRate
 };
 
 // Hands the camera scripted components, numbered in creation order, and lets the test
@@ -137,6 +156,8 @@ public:
     // Called on each new component before it is handed over.
     std::function<void(ScriptedSensor&)> configureSensor = [](ScriptedSensor&) {};
     std::function<void(ScriptedDevice&)> configureDevice = [](ScriptedDevice&) {};
+    // Hand out the library's real 240x180 device instead of a scripted one.
+    bool realHqvgaDevice = false;
 
     // The most recently created components (owned by the camera).
     mutable ScriptedSensor* lastSensor = nullptr;
@@ -154,6 +175,25 @@ private:
 // Waits up to `limit` for `condition`; true when it held in time.
 bool eventually(const std::function<bool()>& condition,
                 std::chrono::milliseconds limit = std::chrono::milliseconds(3000));
+
+}  // namespace support
+}  // namespace Quarvel
+
+namespace Quarvel {
+namespace support {
+
+// A camera on scripted components, on a board without a device-tree model.
+struct CameraRig {
+    CallLog log;
+    ScriptedComponents components{log};
+    std::unique_ptr<QuarvelTOFCamera> camera;
+
+    CameraRig();
+    // Opens over USB with scripted sensors that deliver a frame every `frameDelay`.
+    int openUsb(std::chrono::microseconds frameDelay = std::chrono::microseconds(2000));
+    ScriptedSensor& sensor() { return *components.lastSensor; }
+    ScriptedDevice& device() { return *components.lastDevice; }
+};
 
 }  // namespace support
 }  // namespace Quarvel
