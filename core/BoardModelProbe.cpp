@@ -1,8 +1,10 @@
 // Board-model probe over the device-tree model text.
 #include "core/BoardModelProbe.h"
 
-#include <cstdio>
-#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sensor/SystemCalls.h"
 
 namespace Quarvel {
 
@@ -20,14 +22,16 @@ BoardModel boardModelFromText(const std::string& text) {
 }
 
 BoardModel probeBoardModel(const char* modelPath) {
+    return probeBoardModel(productionSystemCalls(), modelPath);
+}
+
+BoardModel probeBoardModel(SystemCalls& system, const char* modelPath) {
     if (modelPath == nullptr) return BOARD_UNKNOWN;
-    std::FILE* file = std::fopen(modelPath, "r");
-    if (file == nullptr) return BOARD_UNKNOWN;
-    char line[100] = {};
-    if (std::fgets(line, sizeof line, file) == nullptr) line[0] = '\0';
-    std::fclose(file);
-    // The device-tree text ends with a NUL; the model is what comes before it.
-    return boardModelFromText(std::string(line, strnlen(line, sizeof line)));
+    // One line of at most 99 characters; the device-tree text ends with a NUL and the model
+    // is what comes before it (the seam's lines already stop there).
+    std::vector<std::string> lines;
+    if (system.readLines(modelPath, 100, 1, &lines) != 0) return BOARD_UNKNOWN;
+    return boardModelFromText(lines.empty() ? std::string() : lines.front());
 }
 
 }  // namespace Quarvel

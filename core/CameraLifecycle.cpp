@@ -13,11 +13,11 @@ constexpr int kHqvgaHeight = 180;
 constexpr int kHqvgaSubframes = 4;
 }  // namespace
 
-QuarvelTOFCamera::QuarvelTOFCamera() : QuarvelTOFCamera(defaultComponents()) {}
+QuarvelTOFCamera::QuarvelTOFCamera() : QuarvelTOFCamera(componentsForThisProcess()) {}
 
 QuarvelTOFCamera::QuarvelTOFCamera(const ComponentFactory& factory, const char* modelPath)
     : components(&factory) {
-    boardModel = probeBoardModel(modelPath ? modelPath : kDeviceTreeModelPath);
+    boardModel = probeBoardModel(factory.systemCalls(), modelPath ? modelPath : kDeviceTreeModelPath);
 }
 
 QuarvelTOFCamera::~QuarvelTOFCamera() {

@@ -1,7 +1,11 @@
 // The production component set.
 #include "core/ComponentFactory.h"
 
+#include "sensor/SystemCalls.h"
+
 namespace Quarvel {
+
+SystemCalls& ComponentFactory::systemCalls() const { return productionSystemCalls(); }
 
 namespace {
 class ProductionComponents final : public ComponentFactory {

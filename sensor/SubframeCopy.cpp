@@ -1,0 +1,92 @@
+// Plain, line-stride, block-reorder and packed-12-bit copies of one sub-frame.
+#include "sensor/SubframeCopy.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace Quarvel {
+
+namespace {
+
+constexpr size_t kLineStride = 512;
+constexpr size_t kLineBytes = 480;
+constexpr size_t kBlockBytes = 960;
+constexpr size_t kBlockHead = 448;  // bytes of each piece stored first
+constexpr size_t kBlockTail = 32;   // bytes of each piece stored at the block's end
+constexpr size_t kY12PLineAlignment = 16;
+constexpr size_t kY12PEndMargin = 8;
+
+// Copies up to `length` bytes into the destination at *position; returns the bytes copied.
+size_t copyBounded(const uint8_t* from, size_t length, uint8_t* destination,
+                   size_t destinationCapacity, size_t* position) {
+    if (*position >= destinationCapacity || length == 0) return 0;
+    const size_t count = std::min(length, destinationCapacity - *position);
+    std::memcpy(destination + *position, from, count);
+    *position += count;
+    return count;
+}
+
+}  // namespace
+
+void copyPlain(const uint8_t* source, size_t sourceLength, uint8_t* destination,
+               size_t destinationCapacity, uint32_t, size_t* position) {
+    copyBounded(source, sourceLength, destination, destinationCapacity, position);
+}
+
+void copyLineStride(const uint8_t* source, size_t sourceLength, uint8_t* destination,
+                    size_t destinationCapacity, uint32_t, size_t* position) {
+    for (size_t k = 0; k < sourceLength && *position < destinationCapacity; k += kLineStride) {
+        copyBounded(source + k, std::min(kLineBytes, sourceLength - k), destination,
+                    destinationCapacity, position);
+    }
+}
+
+void copyBlockReorder(const uint8_t* source, size_t sourceLength, uint8_t* destination,
+                      size_t destinationCapacity, uint32_t, size_t* position) {
+    size_t k = 0;
+    for (; k + kBlockBytes <= sourceLength && *position < destinationCapacity; k += kBlockBytes) {
+        const uint8_t* block = source + k;
+        uint8_t ordered[kBlockBytes];
+        // Piece A: its head, then its tail from the end of the block.
+        std::memcpy(ordered, block, kBlockHead);
+        std::memcpy(ordered + kBlockHead, block + 2 * kBlockHead, kBlockTail);
+        // Piece B: its head, then its tail, the block's last bytes.
+        std::memcpy(ordered + kLineBytes, block + kBlockHead, kBlockHead);
+        std::memcpy(ordered + kLineBytes + kBlockHead, block + 2 * kBlockHead + kBlockTail,
+                    kBlockTail);
+        copyBounded(ordered, kBlockBytes, destination, destinationCapacity, position);
+    }
+    if (k < sourceLength) {
+        copyBounded(source + k, sourceLength - k, destination, destinationCapacity, position);
+    }
+}
+
+void unpackY12P(const uint8_t* source, size_t sourceLength, uint8_t* destination,
+                size_t destinationCapacity, uint32_t width, size_t* position) {
+    if (sourceLength <= kY12PEndMargin) return;
+    const size_t lineBytes = static_cast<size_t>(width * 1.5);
+    const size_t padding =
+        (lineBytes + kY12PLineAlignment - 1) / kY12PLineAlignment * kY12PLineAlignment - lineBytes;
+    const size_t sampleCapacity = destinationCapacity / 2;
+    const size_t end = sourceLength - kY12PEndMargin;
+    size_t s = 0;
+    size_t o = *position;
+    while (s < end && o + 2 <= sampleCapacity) {
+        const uint8_t b0 = source[s];
+        const uint8_t b1 = source[s + 1];
+        const uint8_t b2 = source[s + 2];
+        const uint16_t first = static_cast<uint16_t>((b0 << 4) | (b2 & 0x0F));
+        const uint16_t second = static_cast<uint16_t>((b1 << 4) | (b2 >> 4));
+        uint8_t* out = destination + 2 * o;
+        out[0] = static_cast<uint8_t>(first & 0xFF);
+        out[1] = static_cast<uint8_t>(first >> 8);
+        out[2] = static_cast<uint8_t>(second & 0xFF);
+        out[3] = static_cast<uint8_t>(second >> 8);
+        s += 3;
+        o += 2;
+        if (padding != 0 && width != 0 && o % width == 0) s += padding;
+    }
+    *position = o;
+}
+
+}  // namespace Quarvel
