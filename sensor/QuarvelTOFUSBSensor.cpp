@@ -1,8 +1,188 @@
-// Placeholder until the USB transport lands: opening this kind of camera fails cleanly.
+// USB transport: SDK calls, sub-frame grouping by timestamp, sample conversion, range.
+#include "sensor/QuarvelTOFUSBSensor.h"
+
+#include <cstring>
+
 #include "core/ComponentFactory.h"
 
 namespace Quarvel {
 
-std::unique_ptr<QuarvelTOFSensor> createUsbSensor(const std::string&, int) { return nullptr; }
+std::unique_ptr<QuarvelTOFSensor> createUsbSensor(const std::string& configPath, int index) {
+    return std::make_unique<QuarvelTOFUSBSensor>(configPath, index);
+}
+
+namespace {
+
+struct RegisterWrite {
+    uint16_t reg;
+    uint8_t value;
+};
+constexpr RegisterWrite kShortRangeTable[4] = {
+    {0x216C, 0x08}, {0x2179, 0x0A}, {0x217A, 0x0E}, {0x217B, 0x12}};
+constexpr RegisterWrite kLongRangeTable[4] = {
+    {0x216C, 0x10}, {0x2179, 0x0E}, {0x217A, 0x16}, {0x217B, 0x1E}};
+
+template <typename T>
+T fieldAt(const void* record, size_t offset) {
+    T value;
+    std::memcpy(&value, static_cast<const uint8_t*>(record) + offset, sizeof value);
+    return value;
+}
+
+template <typename T>
+void setField(void* record, size_t offset, T value) {
+    std::memcpy(static_cast<uint8_t*>(record) + offset, &value, sizeof value);
+}
+
+bool endsWithBin(const std::string& path) {
+    static const char kSuffix[] = ".bin";
+    const size_t length = sizeof kSuffix - 1;
+    return path.size() >= length && path.compare(path.size() - length, length, kSuffix) == 0;
+}
+
+inline uint16_t loadWord(const uint8_t* at) {
+    return static_cast<uint16_t>(at[0] | (at[1] << 8));
+}
+
+inline void storeWord(uint8_t* at, uint16_t word) {
+    at[0] = static_cast<uint8_t>(word & 0xFF);
+    at[1] = static_cast<uint8_t>(word >> 8);
+}
+
+}  // namespace
+
+QuarvelTOFUSBSensor::QuarvelTOFUSBSensor(std::string path, int /*index*/)
+    : configPath(std::move(path)) {}
+
+int QuarvelTOFUSBSensor::open(CameraInfo& cameraInfo) {
+    alignas(8) uint8_t param[QUARVEL_OPEN_PARAM_SIZE] = {};
+    QuarvelDefaultParam(param);
+    if (!configPath.empty()) {
+        setField<const char*>(param, QUARVEL_OPEN_PARAM_CONFIG_PATH, configPath.c_str());
+        setField<uint8_t>(param, QUARVEL_OPEN_PARAM_BIN_FLAG, endsWithBin(configPath) ? 1 : 0);
+    }
+    if (QuarvelOpenCamera(&sdkHandle, param) != 0) return -1;
+    if (QuarvelInitCamera(sdkHandle) != 0) return -1;
+
+    alignas(8) uint8_t config[QUARVEL_CAMERA_CONFIG_SIZE] = {};
+    QuarvelGetCameraConfig(sdkHandle, config);
+    cameraInfo.width = fieldAt<uint32_t>(config, QUARVEL_CAMERA_CONFIG_WIDTH);
+    cameraInfo.height = fieldAt<uint32_t>(config, QUARVEL_CAMERA_CONFIG_HEIGHT);
+    cameraInfo.bit_width = fieldAt<uint8_t>(config, QUARVEL_CAMERA_CONFIG_BIT_WIDTH);
+    cameraInfo.bpp = cameraInfo.bit_width > 8 ? 2 : 1;
+    info = cameraInfo;
+    return 0;
+}
+
+int QuarvelTOFUSBSensor::close() {
+    if (sdkHandle != nullptr) {
+        QuarvelCloseCamera(sdkHandle);
+        sdkHandle = nullptr;
+    }
+    streaming.store(false);
+    return 0;
+}
+
+int QuarvelTOFUSBSensor::start() {
+    if (streaming.load()) return -1;
+    // Set first: a refused start stays "streaming" until stop, so a retry is refused too.
+    streaming.store(true);
+    return QuarvelStartCamera(sdkHandle) != 0 ? -1 : 0;
+}
+
+int QuarvelTOFUSBSensor::stop() {
+    streaming.store(false);
+    QuarvelStopCamera(sdkHandle);
+    return 0;
+}
+
+CameraInfo QuarvelTOFUSBSensor::getCameraInfo() { return info; }
+
+size_t QuarvelTOFUSBSensor::convertSamples(const uint8_t* source, size_t sourceBytes,
+                                           uint32_t bitWidth, uint32_t bytesPerSample,
+                                           uint8_t* dst, size_t dstCapacity) {
+    if (bitWidth == 8 && bytesPerSample == 1) {
+        const size_t produced = 2 * sourceBytes;
+        if (dst == nullptr || produced > dstCapacity) return produced;
+        for (size_t i = 0; i < sourceBytes; ++i) {
+            storeWord(dst + 2 * i, static_cast<uint16_t>(source[i] << 4));
+        }
+        return produced;
+    }
+    const size_t produced = sourceBytes;
+    if (dst == nullptr || bytesPerSample != 2 || produced > dstCapacity) return produced;
+    const size_t words = sourceBytes / 2;
+    if (bitWidth == 12) {
+        std::memcpy(dst, source, 2 * words);
+    } else if (bitWidth < 12) {
+        const unsigned shift = 12 - bitWidth;
+        for (size_t i = 0; i < words; ++i) {
+            storeWord(dst + 2 * i, static_cast<uint16_t>(loadWord(source + 2 * i) << shift));
+        }
+    } else {
+        const unsigned shift = bitWidth - 12;
+        for (size_t i = 0; i < words; ++i) {
+            storeWord(dst + 2 * i, static_cast<uint16_t>(loadWord(source + 2 * i) >> shift));
+        }
+    }
+    return produced;
+}
+
+int QuarvelTOFUSBSensor::getFrame(uint8_t* dst, uint64_t* timestamp) {
+    const size_t expected = static_cast<size_t>(info.width) * info.height * info.bpp;
+    const size_t subframes = subframeCount > 0 ? static_cast<size_t>(subframeCount) : 0;
+    // What the caller's buffer holds: width x height x subframeCount samples of 2 bytes.
+    const size_t capacity = static_cast<size_t>(info.width) * info.height * 2 * subframes;
+    uint64_t unusedTimestamp = 0;
+    if (timestamp == nullptr) timestamp = &unusedTimestamp;
+
+    int32_t gathered = 0;
+    size_t writePosition = 0;
+    uint64_t previous = 0;
+    while (gathered < subframeCount) {
+        if (!streaming.load()) {
+            ++gathered;
+            continue;
+        }
+        if (QuarvelCaptureImage(sdkHandle, &imageFrame, kCaptureTimeoutMs) != 0) {
+            // A missed capture still counts as a sub-frame of this group.
+            ++gathered;
+            *timestamp = previous;
+            continue;
+        }
+        const uint64_t frameTime = fieldAt<uint64_t>(imageFrame.bytes, QUARVEL_IMAGE_FRAME_TIMESTAMP);
+        // Sub-frames of one frame are a few milliseconds apart: a larger step (or a step
+        // back) means this frame begins a new group.
+        if (gathered > 0 && frameTime - previous >= kGroupGapMs) {
+            gathered = 0;
+            writePosition = 0;
+        }
+        const uint32_t size = fieldAt<uint32_t>(imageFrame.bytes, QUARVEL_IMAGE_FRAME_DATA_SIZE);
+        const uint8_t* pixels = fieldAt<const uint8_t*>(imageFrame.bytes, QUARVEL_IMAGE_FRAME_DATA);
+        if (size != expected || (pixels == nullptr && size != 0)) {
+            QuarvelFreeImage(sdkHandle, imageFrame);
+            return -1;
+        }
+        // Never past the caller's buffer, whatever the sizes reported.
+        const bool fits = dst != nullptr && writePosition <= capacity;
+        writePosition += convertSamples(pixels, size, info.bit_width, info.bpp,
+                                        fits ? dst + writePosition : nullptr,
+                                        fits ? capacity - writePosition : 0);
+        previous = frameTime;
+        QuarvelFreeImage(sdkHandle, imageFrame);
+        ++gathered;
+        *timestamp = previous;
+    }
+    return 0;
+}
+
+int QuarvelTOFUSBSensor::setControl(CameraCtrl ctrl, int value) {
+    if (ctrl != CameraCtrl::RANGE) return QuarvelInvalidParameter;
+    const RegisterWrite* table = value == 2000 ? kShortRangeTable : kLongRangeTable;
+    for (int i = 0; i < 4; ++i) QuarvelWriteSensorReg(sdkHandle, table[i].reg, table[i].value);
+    return QuarvelSuccess;
+}
+
+int QuarvelTOFUSBSensor::getControl(CameraCtrl, int*) { return QuarvelNotImplemented; }
 
 }  // namespace Quarvel

@@ -1,0 +1,213 @@
+// The C entry points of the stand-in SDK and its test bench, over one simulated camera.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sdk/usb/SimulatedUsbCamera.h"
+#include "sdk/usb/quarvel_evk_sdk.h"
+#include "sdk/usb/quarvel_evk_sim.h"
+
+#define QUARVEL_EVK_API extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+using Quarvel::evk::SimulatedUsbCamera;
+
+constexpr uint32_t kOpenParamVersion = 0x314B5651;  // "QVK1"
+
+// The one camera of this process and what the test bench records about it.
+struct Registry {
+    std::mutex mutex;  // guards every field
+    std::shared_ptr<SimulatedUsbCamera> camera;
+    bool opened = false;
+    std::string lastPath;
+    int lastBinFlag = 0;
+    std::vector<uint8_t> registerLog;
+};
+
+Registry& registry() {
+    static Registry instance;
+    return instance;
+}
+
+// The camera a handle names, kept alive for the duration of the call; null if stale.
+std::shared_ptr<SimulatedUsbCamera> cameraFor(QuarvelCameraHandle handle) {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    if (handle == nullptr || r.camera.get() != handle) return nullptr;
+    return r.camera;
+}
+
+std::shared_ptr<SimulatedUsbCamera> openCamera() {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    return r.camera;
+}
+
+}  // namespace
+
+QUARVEL_EVK_API int QuarvelDefaultParam(void* param) {
+    if (param == nullptr) return QUARVEL_EVK_ERROR;
+    uint8_t* record = static_cast<uint8_t*>(param);
+    std::memset(record, 0, QUARVEL_OPEN_PARAM_SIZE);
+    std::memcpy(record + QUARVEL_OPEN_PARAM_VERSION, &kOpenParamVersion, sizeof kOpenParamVersion);
+    return QUARVEL_EVK_SUCCESS;
+}
+
+QUARVEL_EVK_API int QuarvelOpenCamera(QuarvelCameraHandle* handle, void* param) {
+    if (handle == nullptr || param == nullptr) return QUARVEL_EVK_ERROR;
+    const uint8_t* record = static_cast<const uint8_t*>(param);
+    uint32_t version = 0;
+    std::memcpy(&version, record + QUARVEL_OPEN_PARAM_VERSION, sizeof version);
+    if (version != kOpenParamVersion) {
+        std::fprintf(stderr,
+                     "quarvel_evk_sdk: open parameters were not prepared by "
+                     "QuarvelDefaultParam\n");
+        return QUARVEL_EVK_ERROR;
+    }
+    const char* path = nullptr;
+    std::memcpy(&path, record + QUARVEL_OPEN_PARAM_CONFIG_PATH, sizeof path);
+    const int binFlag = record[QUARVEL_OPEN_PARAM_BIN_FLAG];
+    const std::string configPath = path ? path : "";
+
+    Registry& r = registry();
+    {
+        std::lock_guard<std::mutex> lock(r.mutex);
+        r.opened = true;
+        r.lastPath = configPath;
+        r.lastBinFlag = binFlag;
+        r.registerLog.clear();
+        if (r.camera) {
+            std::fprintf(stderr, "quarvel_evk_sdk: the USB camera is already open\n");
+            return QUARVEL_EVK_BUSY;
+        }
+    }
+
+    Quarvel::sim::SimulatedCameraConfig config;
+    if (!configPath.empty()) {
+        std::string error;
+        if (!Quarvel::sim::SimulatedCameraConfig::load(configPath, config, error)) {
+            std::fprintf(stderr, "quarvel_evk_sdk: cannot open camera: %s\n", error.c_str());
+            return QUARVEL_EVK_NO_CAMERA;
+        }
+    }
+    auto camera = std::make_shared<SimulatedUsbCamera>(config);
+    std::lock_guard<std::mutex> lock(r.mutex);
+    if (r.camera) {
+        std::fprintf(stderr, "quarvel_evk_sdk: the USB camera is already open\n");
+        return QUARVEL_EVK_BUSY;
+    }
+    r.camera = camera;
+    *handle = camera.get();
+    return QUARVEL_EVK_SUCCESS;
+}
+
+QUARVEL_EVK_API int QuarvelInitCamera(QuarvelCameraHandle handle) {
+    auto camera = cameraFor(handle);
+    return camera ? camera->init() : QUARVEL_EVK_ERROR;
+}
+
+QUARVEL_EVK_API int QuarvelGetCameraConfig(QuarvelCameraHandle handle, void* config) {
+    auto camera = cameraFor(handle);
+    if (!camera || config == nullptr) return QUARVEL_EVK_ERROR;
+    camera->fillConfig(static_cast<uint8_t*>(config));
+    return QUARVEL_EVK_SUCCESS;
+}
+
+QUARVEL_EVK_API int QuarvelStartCamera(QuarvelCameraHandle handle) {
+    auto camera = cameraFor(handle);
+    return camera ? camera->start() : QUARVEL_EVK_ERROR;
+}
+
+QUARVEL_EVK_API int QuarvelStopCamera(QuarvelCameraHandle handle) {
+    auto camera = cameraFor(handle);
+    return camera ? camera->stop() : QUARVEL_EVK_ERROR;
+}
+
+QUARVEL_EVK_API int QuarvelCloseCamera(QuarvelCameraHandle handle) {
+    std::shared_ptr<SimulatedUsbCamera> camera;
+    {
+        Registry& r = registry();
+        std::lock_guard<std::mutex> lock(r.mutex);
+        if (handle == nullptr || r.camera.get() != handle) return QUARVEL_EVK_ERROR;
+        camera = std::move(r.camera);
+    }
+    // A capture still blocked on another thread keeps its own reference and returns now.
+    camera->shutdown();
+    return QUARVEL_EVK_SUCCESS;
+}
+
+QUARVEL_EVK_API int QuarvelCaptureImage(QuarvelCameraHandle handle, QuarvelImageFrame* frame,
+                                        int timeoutMs) {
+    auto camera = cameraFor(handle);
+    return camera ? camera->capture(frame, timeoutMs) : QUARVEL_EVK_ERROR;
+}
+
+QUARVEL_EVK_API int QuarvelFreeImage(QuarvelCameraHandle handle, QuarvelImageFrame frame) {
+    auto camera = cameraFor(handle);
+    return camera ? camera->release(frame) : QUARVEL_EVK_ERROR;
+}
+
+QUARVEL_EVK_API int QuarvelWriteSensorReg(QuarvelCameraHandle handle, uint16_t reg,
+                                          uint8_t value) {
+    auto camera = cameraFor(handle);
+    if (!camera) return QUARVEL_EVK_ERROR;
+    {
+        Registry& r = registry();
+        std::lock_guard<std::mutex> lock(r.mutex);
+        const uint8_t bytes[3] = {static_cast<uint8_t>(reg >> 8), static_cast<uint8_t>(reg & 0xFF),
+                                  value};
+        r.registerLog.insert(r.registerLog.end(), bytes, bytes + 3);
+    }
+    return camera->writeRegister(reg, value);
+}
+
+QUARVEL_EVK_API int QuarvelSimLastOpenParam(char* path, size_t capacity, int* binFlag) {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    if (!r.opened) return -1;
+    if (path != nullptr && capacity > 0) {
+        const size_t length = std::min(capacity - 1, r.lastPath.size());
+        std::memcpy(path, r.lastPath.data(), length);
+        path[length] = '\0';
+    }
+    if (binFlag != nullptr) *binFlag = r.lastBinFlag;
+    return 0;
+}
+
+QUARVEL_EVK_API size_t QuarvelSimRegisterLog(uint8_t* bytes, size_t capacity) {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    if (bytes != nullptr) {
+        std::memcpy(bytes, r.registerLog.data(), std::min(capacity, r.registerLog.size()));
+    }
+    return r.registerLog.size();
+}
+
+QUARVEL_EVK_API int QuarvelSimQueueFrame(uint64_t timestampMs, const void* data, uint32_t size) {
+    auto camera = openCamera();
+    if (!camera) return -1;
+    camera->queueFrame(timestampMs, data, size);
+    return 0;
+}
+
+QUARVEL_EVK_API int QuarvelSimQueueMissedCapture(void) {
+    auto camera = openCamera();
+    if (!camera) return -1;
+    camera->queueMissedCapture();
+    return 0;
+}
+
+QUARVEL_EVK_API int QuarvelSimFramesLent(void) {
+    auto camera = openCamera();
+    return camera ? camera->framesLent() : 0;
+}
+
+QUARVEL_EVK_API int QuarvelSimFindDelivery(uint64_t timestampMs, QuarvelSimDelivery* delivery) {
+    auto camera = openCamera();
+    if (!camera || delivery == nullptr) return -1;
+    return camera->findDelivery(timestampMs, *delivery) ? 0 : -1;
+}
