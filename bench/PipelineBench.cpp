@@ -46,8 +46,7 @@ double threadCpuSeconds(clockid_t clock) {
 double bareFrameMicroseconds(const std::vector<std::vector<uint8_t>>& frames) {
     auto device = createHqvgaDevice(BOARD_UNKNOWN);
     std::vector<uint8_t> cache(hqvga::kRawBytes);
-    std::vector<float> depth(hqvga::kPixels), amplitude(hqvga::kPixels),
-        confidence(hqvga::kPixels);
+    std::vector<float> depth(hqvga::kPixels), amplitude(hqvga::kPixels), confidence(hqvga::kPixels);
     const int64_t start = steadyNowNs();
     int64_t now = start;
     long count = 0;

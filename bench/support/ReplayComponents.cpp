@@ -15,8 +15,7 @@ std::unique_ptr<QuarvelTOFSensor> ReplayComponents::makeCsiSensor(const char*, i
     return makeSensor();
 }
 
-std::unique_ptr<QuarvelTOFSensor> ReplayComponents::makeUsbSensor(const std::string&,
-                                                                  int) const {
+std::unique_ptr<QuarvelTOFSensor> ReplayComponents::makeUsbSensor(const std::string&, int) const {
     return makeSensor();
 }
 

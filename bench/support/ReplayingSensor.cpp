@@ -15,8 +15,8 @@ int64_t steadyNowNs() {
         .count();
 }
 
-ReplayingSensor::ReplayingSensor(const std::vector<std::vector<uint8_t>>* replayed,
-                                 uint32_t width, uint32_t height)
+ReplayingSensor::ReplayingSensor(const std::vector<std::vector<uint8_t>>* replayed, uint32_t width,
+                                 uint32_t height)
     : frames(replayed) {
     info.width = width;
     info.height = height;
