@@ -1,5 +1,7 @@
 // Per-frame kernels against their baselines: the plain reference and memcpy of the frame.
-// Extra flag: --write-hqvga-frame=PATH stores the benchmarked raw frame (for numpy).
+// Extra flags: --write-hqvga-frame=PATH stores the benchmarked raw frame, and
+// --write-hqvga-planes=PATH the library's depth and amplitude of it (float32, one after the
+// other), so that the numpy baseline can run on the same frame and be checked against it.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -87,6 +89,18 @@ int main(int argc, char** argv) {
             FILE* file = std::fopen(argv[i] + 20, "wb");
             if (file == nullptr) return 1;
             std::fwrite(sceneFrame().data(), 1, sceneFrame().size(), file);
+            std::fclose(file);
+            continue;
+        }
+        if (std::strncmp(argv[i], "--write-hqvga-planes=", 21) == 0) {
+            DepthPlanes planes;
+            hqvga::phaseImage(sceneFrame().data(), 0, 4000, hqvga::kFrequency4m,
+                              planes.depth.data(), planes.amplitude.data(),
+                              planes.confidence.data());
+            FILE* file = std::fopen(argv[i] + 21, "wb");
+            if (file == nullptr) return 1;
+            std::fwrite(planes.depth.data(), sizeof(float), planes.depth.size(), file);
+            std::fwrite(planes.amplitude.data(), sizeof(float), planes.amplitude.size(), file);
             std::fclose(file);
             continue;
         }

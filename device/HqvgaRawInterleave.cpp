@@ -1,6 +1,7 @@
 // Vectorisable raw interleave of the 240x180 sensor (same output as rawInterleaveReference).
 #include <cstring>
 
+#include "core/InstructionSetClones.h"
 #include "device/HqvgaKernels.h"
 
 namespace Quarvel {
@@ -9,7 +10,8 @@ namespace hqvga {
 namespace {
 
 // One line of one sub-frame: 240 samples to 240 values, both bounded by kWidth.
-inline void convertLine(const uint8_t* __restrict source, unsigned rawShift,
+QUARVEL_INSTRUCTION_SET_CLONES
+void convertLine(const uint8_t* __restrict source, unsigned rawShift,
                         int16_t* __restrict out) {
     for (int column = 0; column < kWidth; ++column) {
         uint16_t sample;
