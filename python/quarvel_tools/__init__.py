@@ -1,0 +1,1 @@
+"""Helpers for QuarvelDepthCamera programs: command line, capture loops, statistics, images."""
