@@ -1,0 +1,35 @@
+// Polynomial atan2 for the per-pixel phase: branch-free so that pixel loops vectorise.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+
+namespace si4c {
+
+constexpr float kPi = 3.14159265358979f;
+constexpr float kHalfPi = 1.57079632679490f;
+constexpr float kTwoPi = 6.28318530717959f;
+
+// Phase angle of the vector (x, y) in [0, 2 pi]; 0 for the null vector. The polynomial for
+// atan on [0, 1] is within 2e-6 rad of the true value: 0.0008 mm at a 2250 mm range.
+inline float phaseAngle(float y, float x) {
+    const float ax = std::fabs(x);
+    const float ay = std::fabs(y);
+    const float larger = std::max(ax, ay);
+    const float smaller = std::min(ax, ay);
+    const float a = larger > 0.0f ? smaller / larger : 0.0f;
+    const float s = a * a;
+    float r = -0.01172120f;
+    r = r * s + 0.05265332f;
+    r = r * s - 0.11643287f;
+    r = r * s + 0.19354346f;
+    r = r * s - 0.33262347f;
+    r = r * s + 0.99997726f;
+    r *= a;
+    r = ay > ax ? kHalfPi - r : r;
+    r = x < 0.0f ? kPi - r : r;
+    r = y < 0.0f ? kTwoPi - r : r;
+    return r;
+}
+
+}  // namespace si4c
