@@ -42,7 +42,7 @@ void phaseImageReference(const uint8_t* raw, unsigned rawShift, int range, float
     }
 }
 
-void rawInterleave(const uint8_t* raw, unsigned rawShift, int16_t* rawPlane) {
+void rawInterleaveReference(const uint8_t* raw, unsigned rawShift, int16_t* rawPlane) {
     for (int line = 0; line < kHeight; ++line) {
         for (int sub = 0; sub < kSubframes; ++sub) {
             const size_t source = static_cast<size_t>(sub) * kPixels + line * kWidth;

@@ -45,8 +45,11 @@ void phaseImageReference(const uint8_t* raw, unsigned rawShift, int range, float
                          float* depth, float* amplitude, float* confidence);
 
 // 16 x decoded sample of each sub-frame, lines of the four sub-frames alternating from
-// line 0 of the 240x720 RAW plane.
+// line 0 of the 240x720 RAW plane. `raw` holds kRawBytes, `rawPlane` kRawSamples values.
+// rawInterleave is the vectorised one the device uses (HqvgaRawInterleave.cpp);
+// rawInterleaveReference the plain definition it is tested and measured against.
 void rawInterleave(const uint8_t* raw, unsigned rawShift, int16_t* rawPlane);
+void rawInterleaveReference(const uint8_t* raw, unsigned rawShift, int16_t* rawPlane);
 
 }  // namespace hqvga
 }  // namespace Quarvel

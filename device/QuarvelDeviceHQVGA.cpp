@@ -3,6 +3,7 @@
 
 #include "core/ComponentFactory.h"
 #include "device/HqvgaKernels.h"
+#include "device/HqvgaPhaseKernel.h"
 
 namespace Quarvel {
 
@@ -77,8 +78,8 @@ bool QuarvelDeviceHQVGA::getRawImages(const uint8_t* raw, int16_t* rawPlane) {
 bool QuarvelDeviceHQVGA::getPhaseImage(const uint8_t* raw, float* depth, float* amplitude,
                                        float* confidence) {
     const RangeSetting setting = rangeSetting();
-    hqvga::phaseImageReference(raw, rawShift, setting.range, setting.modulationFrequency, depth,
-                               amplitude, confidence);
+    hqvga::phaseImage(raw, rawShift, setting.range, setting.modulationFrequency, depth, amplitude,
+                      confidence);
     return true;
 }
 

@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib
   libsleef-dev
+  g++-arm-linux-gnueabihf g++-aarch64-linux-gnu
 )
 
 missing=()

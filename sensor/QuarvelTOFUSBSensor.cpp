@@ -1,6 +1,8 @@
 // USB transport: SDK calls, sub-frame grouping by timestamp, sample conversion, range.
 #include "sensor/QuarvelTOFUSBSensor.h"
 
+#include "core/InstructionSetClones.h"
+
 #include <cstring>
 
 #include "core/ComponentFactory.h"
@@ -40,11 +42,25 @@ bool endsWithBin(const std::string& path) {
     return path.size() >= length && path.compare(path.size() - length, length, kSuffix) == 0;
 }
 
-inline uint16_t loadWord(const uint8_t* at) { return static_cast<uint16_t>(at[0] | (at[1] << 8)); }
+// Little-endian words. On little-endian hosts a plain (unaligned) word access, which the
+// compiler vectorises in the conversion loops.
+inline uint16_t loadWord(const uint8_t* at) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    uint16_t word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+#else
+    return static_cast<uint16_t>(at[0] | (at[1] << 8));
+#endif
+}
 
 inline void storeWord(uint8_t* at, uint16_t word) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(at, &word, sizeof word);
+#else
     at[0] = static_cast<uint8_t>(word & 0xFF);
     at[1] = static_cast<uint8_t>(word >> 8);
+#endif
 }
 
 }  // namespace
@@ -96,6 +112,7 @@ int QuarvelTOFUSBSensor::stop() {
 
 CameraInfo QuarvelTOFUSBSensor::getCameraInfo() { return info; }
 
+QUARVEL_INSTRUCTION_SET_CLONES
 size_t QuarvelTOFUSBSensor::convertSamples(const uint8_t* source, size_t sourceBytes,
                                            uint32_t bitWidth, uint32_t bytesPerSample, uint8_t* dst,
                                            size_t dstCapacity) {

@@ -1,0 +1,198 @@
+"""Runs every benchmark once and writes bench/results.json and bench/results.txt.
+
+Each figure sits next to its baseline measured in the same run (scalar reference, numpy of
+the same formula, memcpy of the same bytes) as a ratio, with the target it must meet.
+Usage: run_all.py BUILD_DIR
+"""
+import json
+import os
+import platform
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import numpy_baselines  # noqa: E402
+
+
+def run_kernels(build, scratch):
+    out = os.path.join(scratch, "kernels.json")
+    frame = os.path.join(scratch, "hqvga_frame.bin")
+    planes = os.path.join(scratch, "hqvga_planes.bin")
+    subprocess.run([os.path.join(build, "bench", "quarvel_bench_kernels"),
+                    f"--write-hqvga-frame={frame}", f"--write-hqvga-planes={planes}",
+                    "--benchmark_min_time=0.3", "--benchmark_repetitions=3",
+                    "--benchmark_report_aggregates_only=true",
+                    f"--benchmark_out={out}", "--benchmark_out_format=json"],
+                   check=True, stdout=subprocess.DEVNULL)
+    report = json.load(open(out))
+    medians = {}
+    for entry in report["benchmarks"]:
+        if entry.get("aggregate_name") != "median":
+            continue
+        scale = {"ns": 1e-3, "us": 1.0, "ms": 1e3}[entry["time_unit"]]
+        medians[entry["run_name"]] = {
+            "us": entry["cpu_time"] * scale,
+            "gbps": entry.get("bytes_per_second", 0.0) / 1e9,
+        }
+    return report["context"], medians, frame, planes
+
+
+def run_pipeline(build, scratch):
+    out = os.path.join(scratch, "pipeline.json")
+    subprocess.run([os.path.join(build, "bench", "quarvel_bench_pipeline"), "--seconds=3",
+                    f"--out={out}"], check=True, stdout=subprocess.DEVNULL)
+    return json.load(open(out))
+
+
+def python_consumer(build):
+    script = os.path.join(HERE, "python_consumer.py")
+    if not os.path.exists(script):
+        return None, "not benchmarked yet: the module cannot be handed a replaying sensor"
+    result = subprocess.run([sys.executable, script, build], capture_output=True, text=True)
+    if result.returncode != 0:
+        return None, (result.stderr.strip().splitlines() or ["failed"])[-1]
+    return json.loads(result.stdout), None
+
+
+class Table:
+    def __init__(self):
+        self.rows = []
+
+    def add(self, name, value, unit, baseline_name, baseline, ratio, target=None, met=None):
+        self.rows.append({"figure": name, "value": value, "unit": unit,
+                          "baseline": baseline_name, "baseline_value": baseline,
+                          "ratio": ratio, "target": target, "met": met})
+
+    def missing(self, name, reason):
+        self.rows.append({"figure": name, "value": None, "unit": "", "baseline": "",
+                          "baseline_value": None, "ratio": None, "target": None,
+                          "met": None, "missing": reason})
+
+    def text(self):
+        lines = [f"{'figure':44} {'value':>12} {'baseline':>34} {'ratio':>8}  target"]
+        for row in self.rows:
+            if row.get("missing"):
+                lines.append(f"{row['figure']:44} {'n/a':>12}   {row['missing']}")
+                continue
+            value = f"{row['value']:.3f} {row['unit']}"
+            base = "" if row["baseline_value"] is None else \
+                f"{row['baseline']} {row['baseline_value']:.3f}"
+            ratio = "" if row["ratio"] is None else f"{row['ratio']:.2f}"
+            verdict = "" if row["met"] is None else ("met" if row["met"] else "MISSED")
+            target = row["target"] or ""
+            lines.append(f"{row['figure']:44} {value:>12} {base:>34} {ratio:>8}  {target} {verdict}")
+        return "\n".join(lines)
+
+
+def main():
+    build = os.path.abspath(sys.argv[1])
+    started = time.time()
+    table = Table()
+    with tempfile.TemporaryDirectory() as scratch:
+        context, k, frame, planes = run_kernels(build, scratch)
+        numpy_result = numpy_baselines.main(frame, planes)
+        pipeline = run_pipeline(build, scratch)
+    consumer, consumer_missing = python_consumer(build)
+
+    # 240x180 depth.
+    fast = k["HqvgaPhaseImage"]["us"]
+    reference = k["HqvgaPhaseImageReference"]["us"]
+    numpy_us = numpy_result["hqvga_numpy_frame_us"]
+    frame_copy = k["Memcpy/345600"]["us"]
+    table.add("hqvga getPhaseImage", fast, "us/frame", "scalar reference us", reference,
+              reference / fast, ">= 10x faster", reference / fast >= 10)
+    table.add("hqvga getPhaseImage vs numpy", fast, "us/frame", "numpy same formula us",
+              numpy_us, numpy_us / fast, ">= 12x faster", numpy_us / fast >= 12)
+    table.add("hqvga getPhaseImage vs memcpy", fast, "us/frame", "memcpy raw frame us",
+              frame_copy, fast / frame_copy, "(times memcpy)")
+    for name, entry in k.items():
+        if name.startswith("HqvgaPhaseImageBuild/"):
+            table.add("hqvga getPhaseImage build " + name.split("/", 1)[1], entry["us"],
+                      "us/frame", "scalar reference us", reference, reference / entry["us"])
+    raw_fast = k["HqvgaRawImages"]["us"]
+    raw_reference = k["HqvgaRawImagesReference"]["us"]
+    table.add("hqvga getRawImages", raw_fast, "us/frame", "scalar reference us", raw_reference,
+              raw_reference / raw_fast)
+    table.add("hqvga getRawImages vs memcpy", k["HqvgaRawImages"]["gbps"], "GB/s",
+              "memcpy GB/s", k["Memcpy/345600"]["gbps"],
+              k["HqvgaRawImages"]["gbps"] / k["Memcpy/345600"]["gbps"], "(share of memcpy)")
+
+    # Transport copies, per sub-frame, against memcpy of the same output bytes.
+    copies = [("csi line stride 240x180", "CsiLineStride", "Memcpy/86400"),
+              ("csi block reorder 640x480", "CsiBlockReorder", "Memcpy/614400"),
+              ("csi Y12P unpack 640x480", "CsiY12PUnpack", "Memcpy/614400"),
+              ("csi Y12P unpack 240x180 padded", "CsiY12PUnpackPadded", "Memcpy/86400"),
+              ("usb 8-bit to 12-bit 640x480", "UsbSampleConversion/8", "Memcpy/614400"),
+              ("usb 10-bit to 12-bit 640x480", "UsbSampleConversion/10", "Memcpy/614400"),
+              ("usb 12-bit copy 640x480", "UsbSampleConversion/12", "Memcpy/614400"),
+              ("usb 14-bit to 12-bit 640x480", "UsbSampleConversion/14", "Memcpy/614400")]
+    for label, name, base in copies:
+        if name not in k:
+            table.missing(label, "routine not in this tree")
+            continue
+        ratio = k[name]["gbps"] / k[base]["gbps"]
+        table.add(label, k[name]["gbps"], "GB/s", "memcpy GB/s", k[base]["gbps"], ratio,
+                  ">= 0.5 of memcpy", ratio >= 0.5)
+
+    table.missing("phase library 640x480 single frequency",
+                  "not benchmarked yet (stand-in library and its numpy twin still to add)")
+    table.missing("phase library 640x480 dual frequency",
+                  "not benchmarked yet (stand-in library and its numpy twin still to add)")
+
+    # Whole pipeline.
+    bare = pipeline["bare_frame_us"]
+    unpaced, paced = pipeline["unpaced"], pipeline["paced30"]
+    table.add("pipeline hqvga depth fps, C++ consumer", unpaced["fps"], "frames/s",
+              "bare copy+compute frames/s", 1e6 / bare, unpaced["fps"] / (1e6 / bare))
+    table.add("latency hand-over->requestFrame median", unpaced["latency_median_us"], "us",
+              "bare compute us", bare, unpaced["latency_median_us"] / bare)
+    table.add("latency hand-over->requestFrame p99", unpaced["latency_p99_us"], "us",
+              "bare compute us", bare, unpaced["latency_p99_us"] / bare)
+    table.add("latency at paced 30 fps median", paced["latency_median_us"], "us",
+              "bare compute us", bare, paced["latency_median_us"] / bare)
+    table.add("latency at paced 30 fps p99", paced["latency_p99_us"], "us",
+              "bare compute us", bare, paced["latency_p99_us"] / bare)
+    share = 100 * paced["capture_cpu_share"]
+    table.add("capture thread CPU at paced 30 fps", share, "% core",
+              "bare work % core", 30 * bare / 1e4, None, "< 2 %", share < 2)
+    allocations = max(unpaced["allocations_per_frame"], paced["allocations_per_frame"])
+    table.add("heap allocations per frame (core)", allocations, "allocs", "target", 0.0, None,
+              "0", allocations == 0)
+    if consumer:
+        table.add("pipeline hqvga depth fps, Python consumer", consumer["fps"], "frames/s",
+                  "C++ consumer frames/s", unpaced["fps"], consumer["fps"] / unpaced["fps"],
+                  ">= 1000", consumer["fps"] >= 1000)
+        table.add("Python latency median", consumer["latency_median_us"], "us",
+                  "C++ consumer us", unpaced["latency_median_us"], None, "< 1000 us",
+                  consumer["latency_median_us"] < 1000)
+        table.add("Python latency p99", consumer["latency_p99_us"], "us",
+                  "C++ consumer us", unpaced["latency_p99_us"], None)
+    else:
+        table.missing("pipeline hqvga depth fps, Python consumer", consumer_missing)
+
+    results = {
+        "machine": {"cpu": platform.processor() or platform.machine(),
+                    "cores": os.cpu_count(), "python": platform.python_version(),
+                    "numpy": numpy_baselines.np.__version__,
+                    "benchmark_context": context},
+        "numpy_output_identical_to_library": numpy_result["hqvga_numpy_identical"],
+        "figures": table.rows,
+        "raw": {"kernels": k, "pipeline": pipeline, "numpy": numpy_result,
+                "python_consumer": consumer},
+        "seconds": time.time() - started,
+    }
+    with open(os.path.join(HERE, "results.json"), "w") as out:
+        json.dump(results, out, indent=2)
+    text = table.text() + (f"\n\nnumpy output identical to the library's: "
+                           f"{numpy_result['hqvga_numpy_identical']}; "
+                           f"whole run {results['seconds']:.0f} s\n")
+    with open(os.path.join(HERE, "results.txt"), "w") as out:
+        out.write(text)
+    print(text)
+
+
+if __name__ == "__main__":
+    main()
