@@ -1,4 +1,4 @@
-// Error texts and the fixed numeric values of the shared vocabulary.
+// Error texts of the result codes.
 #include <gtest/gtest.h>
 
 #include "core/Types.h"
@@ -20,14 +20,4 @@ TEST(ErrorText, ValuesWithoutNameAreUnknown) {
     for (int value : {5, 255, -3, 239, 241}) {
         EXPECT_STREQ(to_str(static_cast<TofErrorCode>(value)), "Unknown error") << value;
     }
-}
-
-TEST(Vocabulary, ValuesAreTheExternalInterface) {
-    EXPECT_EQ(static_cast<int>(CameraCtrl::CONFIG_DIR_EXT), 256);
-    EXPECT_EQ(static_cast<int>(CameraCtrl::AUTO_FRAME_RATE), 9);
-    EXPECT_EQ(static_cast<int>(FrameType::AMPLITUDE), 3);
-    EXPECT_EQ(static_cast<int>(TofFrameWorkMode::GRAY_ONLY), 19);
-    EXPECT_EQ(static_cast<int>(TofWorkMode::GRAY_ONLY), 8);
-    EXPECT_EQ(BOARD_RADXA_ROCK, 7);
-    EXPECT_EQ(QuarvelSkipFrame, 240);
 }
