@@ -61,8 +61,8 @@ TEST(HqvgaSynthesis, EachRangePairingRecoversTheGroundTruthWrappedAtItsRange) {
             const double x = shortRange ? p[2][i] - p[0][i] : p[3][i] - p[1][i];
             // Rounding moves each sample by at most 0.5 LSB, each difference by 1.
             ASSERT_NEAR(std::hypot(x, y), 2 * a, 1.5) << "pixel " << i;
-            const double bound = std::asin(std::min(1.0, std::sqrt(2.0) / (2 * a))) * range /
-                                     (2 * kPi) + 0.01;
+            const double bound =
+                std::asin(std::min(1.0, std::sqrt(2.0) / (2 * a))) * range / (2 * kPi) + 0.01;
             const double decoded = std::atan2(y, x) * range / (2 * kPi);
             const double error = std::remainder(decoded - truth.distanceMm[i], range);
             ASSERT_LE(std::fabs(error), bound) << "pixel " << i << " range " << range;
@@ -117,7 +117,8 @@ TEST(HqvgaSynthesis, NoiseIsBoundedHasTheModelledSpreadAndIsReproducible) {
         const double average = sum[j] / frames;
         EXPECT_GT(sigma, 1.0);
         EXPECT_NEAR(std::sqrt(sumSquares[j] / frames - average * average),
-                    std::sqrt(sigma * sigma + 1.0 / 12.0), 0.15 * sigma) << pixels[j];
+                    std::sqrt(sigma * sigma + 1.0 / 12.0), 0.15 * sigma)
+            << pixels[j];
         // Rounding the clean sample may shift the mean by up to half an LSB.
         EXPECT_NEAR(average, 0.0, 0.5 + 4.0 * sigma / std::sqrt(double(frames)));
     }

@@ -84,7 +84,8 @@ TEST(VgaSynthesis, CorrelationBlocksDecodeToTheWrappedGroundTruthAtEachFrequency
                 const double bound =
                     std::asin(std::min(1.0, std::sqrt(2.0) / (2 * a))) * range / (2 * kPi) + 0.01;
                 ASSERT_LE(std::fabs(std::remainder(decoded - truth.distanceMm[pixel], range)),
-                          bound) << "pixel " << pixel << " range " << range;
+                          bound)
+                    << "pixel " << pixel << " range " << range;
                 // The grey block holds the offset, which is also the mean of the four steps.
                 ASSERT_NEAR(C[4], synthesis.offsetLsb(pixel), 0.5);
                 ASSERT_NEAR((C[0] + C[1] + C[2] + C[3]) / 4.0, C[4], 1.0);

@@ -1,6 +1,6 @@
 // The whole road through Quarvel::QuarvelTOFCamera on the simulated USB camera: depth
 // against the scene's ground truth within the noise model's bound, raw output against the
-// synthesised samples, both ranges, every reported bit width, and the VGA raw frame.
+// synthesised samples, both ranges and every reported bit width.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,10 +10,8 @@
 
 #include "core/QuarvelTOFCamera.h"
 #include "sdk/usb/quarvel_evk_sim.h"
-#include "sensor/QuarvelTOFUSBSensor.h"
 #include "sim/scene/HqvgaRawSynthesis.h"
 #include "sim/scene/SimulatedCameraConfig.h"
-#include "sim/scene/VgaRawSynthesis.h"
 #include "tests/usb/UsbTestSupport.h"
 
 using namespace Quarvel;
@@ -229,39 +227,3 @@ TEST(UsbCameraEndToEnd, UnthrottledCameraKeepsGroupingAndDepth) {
     }
     EXPECT_EQ(camera.stop(), 0);
 }
-
-// The VGA sensor hands its whole raw frame to the USB transport at once.
-class UsbVgaFrames : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(UsbVgaFrames, TransportDeliversTheSynthesisedRawFrame) {
-    usbtest::ScratchDirectory scratch;
-    const sim::SimulatedCameraConfig config = parsed(GetParam());
-    const sim::VgaRawSynthesis synthesis(config.makeScene().render(config.imageGeometry()),
-                                         config.vgaParams());
-    const int lines = synthesis.rawLines(config.vgaFrequency);
-
-    QuarvelTOFUSBSensor sensor(scratch.write("vga.conf", GetParam()), 0);
-    CameraInfo info{};
-    ASSERT_EQ(sensor.open(info), 0);
-    EXPECT_EQ(info.width, 640u);
-    EXPECT_EQ(info.height, static_cast<uint32_t>(lines));
-    ASSERT_EQ(sensor.start(), 0);
-    std::vector<uint8_t> dst(size_t{640} * lines * 2);
-    uint64_t timestamp = 0;
-    ASSERT_EQ(sensor.getFrame(dst.data(), &timestamp), 0);
-    std::vector<uint16_t> raw(synthesis.rawSamples(config.vgaFrequency));
-    ASSERT_EQ(synthesis.synthesize(deliveryOf(timestamp).frame, config.vgaFrequency, raw.data(),
-                                   raw.size()),
-              raw.size());
-    // 12 and 14 bits carry the whole 12-bit sample; 10 bits drop its two low bits.
-    const uint16_t kept = config.bitWidth == 10 ? 0xFFC : 0xFFF;
-    for (size_t i = 0; i < raw.size(); ++i) {
-        ASSERT_EQ(usbtest::wordAt(dst, i), raw[i] & kept) << "sample " << i;
-    }
-    sensor.close();
-}
-
-INSTANTIATE_TEST_SUITE_P(Modes, UsbVgaFrames,
-                         ::testing::Values("sensor = vga\n",
-                                           "sensor = vga\nvga_frequency = dual\nbit_width = 14\n",
-                                           "sensor = vga\nscene = near\nbit_width = 10\n"));

@@ -143,8 +143,10 @@ TEST_P(UsbSampleConversion, EverySubframeIsConvertedInPlaceOfItsSlot) {
             const uint16_t value =
                 static_cast<uint16_t>((i * 2654435761u + k * 40503u) >> 7) & c.sourceMask;
             sources[k * kPixels + i] = value;
-            if (c.sourceBytesPerSample == 1) frame[i] = static_cast<uint8_t>(value);
-            else putWord(frame, i, value);
+            if (c.sourceBytesPerSample == 1)
+                frame[i] = static_cast<uint8_t>(value);
+            else
+                putWord(frame, i, value);
         }
         ASSERT_EQ(QuarvelSimQueueFrame(500 + 2 * k, frame.data(), uint32_t(frame.size())), 0);
     }
@@ -207,8 +209,13 @@ TEST_F(UsbTransport, OpenHandsThePathAndItsBinFlagToTheSdkAndKeepsTheCameraField
     struct Case {
         const char* path;
         int flag;
-    } cases[] = {{"camera.bin", 1}, {"camera.conf", 0}, {"camera.bin.txt", 0}, {"x.BIN", 0},
-                 {"abc", 0},        {".bin", 1},         {"", 0}};
+    } cases[] = {{"camera.bin", 1},
+                 {"camera.conf", 0},
+                 {"camera.bin.txt", 0},
+                 {"x.BIN", 0},
+                 {"abc", 0},
+                 {".bin", 1},
+                 {"", 0}};
     for (const Case& c : cases) {
         if (*c.path) scratch.write(c.path, "noise = off\n");
         QuarvelTOFUSBSensor& sensor = sensorFor(c.path);
