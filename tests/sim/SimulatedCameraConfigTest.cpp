@@ -1,10 +1,5 @@
 // The simulated camera's text description: defaults, every key, and precise errors.
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 
 #include "sim/scene/SimulatedCameraConfig.h"
 
@@ -85,29 +80,4 @@ TEST(SimulatedCameraConfig, ErrorsNameTheLineAndLeaveTheOutputAlone) {
         EXPECT_NE(error.find(c.expected), std::string::npos) << error;
         EXPECT_EQ(config.seed, 1234u);
     }
-}
-
-TEST(SimulatedCameraConfig, LoadReportsUnreadableFilesByPath) {
-    SimulatedCameraConfig config;
-    std::string error;
-    EXPECT_FALSE(SimulatedCameraConfig::load("/nonexistent/camera.conf", config, error));
-    EXPECT_NE(error.find("/nonexistent/camera.conf"), std::string::npos);
-
-    char path[] = "/tmp/quarvel-config-XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
-    {
-        std::ofstream file(path);
-        file << "bit_width = 10\nfps = fast\n";
-    }
-    EXPECT_FALSE(SimulatedCameraConfig::load(path, config, error));
-    EXPECT_NE(error.find(std::string(path) + ": line 2: fps must be"), std::string::npos) << error;
-    {
-        std::ofstream file(path);
-        file << "bit_width = 10\n";
-    }
-    ASSERT_TRUE(SimulatedCameraConfig::load(path, config, error)) << error;
-    EXPECT_EQ(config.bitWidth, 10);
-    std::remove(path);
 }
