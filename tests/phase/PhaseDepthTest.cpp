@@ -12,33 +12,19 @@ namespace {
 constexpr int kWidth = 64;
 constexpr int kHeight = 48;
 
-SyntheticScene wallAt(double distanceMm, int width = kWidth, int height = kHeight) {
-    SyntheticScene scene;
-    scene.width = width;
-    scene.height = height;
-    scene.distanceMm = [distanceMm](int, int) { return distanceMm; };
-    return scene;
-}
+SyntheticScene wall(double distanceMm) { return wallAt(distanceMm, kWidth, kHeight); }
 
-struct Spread {
-    double mean = 0;
-    double deviation = 0;
-};
-
-// Mean and standard deviation of plane - truth over the pixels at least `margin` from the
-// border.
-Spread spreadOf(const std::vector<float>& plane, double truth, int width, int height, int margin) {
+// Standard deviation of plane - truth over the pixels at least `margin` from the border.
+double deviationOf(const std::vector<float>& plane, double truth, int margin, double* mean = 0) {
     std::vector<double> values;
-    for (int y = margin; y < height - margin; ++y) {
-        for (int x = margin; x < width - margin; ++x)
-            values.push_back(plane[y * width + x] - truth);
+    for (int y = margin; y < kHeight - margin; ++y) {
+        for (int x = margin; x < kWidth - margin; ++x) values.push_back(plane[y * kWidth + x]);
     }
-    Spread spread;
-    spread.mean = std::accumulate(values.begin(), values.end(), 0.0) / values.size();
+    const double average = std::accumulate(values.begin(), values.end(), 0.0) / values.size();
     double sum = 0;
-    for (double v : values) sum += (v - spread.mean) * (v - spread.mean);
-    spread.deviation = std::sqrt(sum / values.size());
-    return spread;
+    for (double v : values) sum += (v - average) * (v - average);
+    if (mean) *mean = average - truth;
+    return std::sqrt(sum / values.size());
 }
 
 class PhaseDepth : public ::testing::Test {
@@ -63,12 +49,15 @@ protected:
 
 }  // namespace
 
-TEST_F(PhaseDepth, SingleFrequencyTiltedPlaneMatchesGroundTruthModuloItsRange) {
-    SyntheticScene scene = wallAt(0);
-    scene.distanceMm = [](int x, int y) { return 200.0 + 14.0 * x + 5.0 * y; };  // to 1317 mm
+// The default-configuration pass also puts garbage into bits 12..15 of every sample word.
+TEST_F(PhaseDepth, SingleFrequencyTiltedPlaneIsGroundTruthWrappedAt1250) {
+    SyntheticScene scene = wall(0);
+    scene.distanceMm = [](int x, int y) { return 200.0 + 36.0 * x + 5.0 * y; };  // to 2703 mm
     for (const char* config : {kFiltersOff, kDefaultAlgorithmText}) {
         configure(config);
-        const Planes planes = compute(scene, false);
+        SynthesisOptions options;
+        options.dirtyHighBits = config == kDefaultAlgorithmText;
+        const Planes planes = compute(scene, false, options);
         for (int y = 0; y < kHeight; ++y) {
             for (int x = 0; x < kWidth; ++x) {
                 const double truth = scene.distanceMm(x, y);
@@ -81,99 +70,53 @@ TEST_F(PhaseDepth, SingleFrequencyTiltedPlaneMatchesGroundTruthModuloItsRange) {
     }
 }
 
-TEST_F(PhaseDepth, SingleFrequencyWrapsDistancesBeyond1250) {
-    configure(kFiltersOff);
-    const double walls[][2] = {{1500, 250}, {2600, 100}, {1260, 10}, {1240, 1240}};
-    for (const auto& wall : walls) {
-        const Planes planes = compute(wallAt(wall[0]), false);
-        EXPECT_NEAR(planes.depth[kWidth * 20 + 30], wall[1], 0.5) << "wall at " << wall[0];
-    }
-}
-
 TEST_F(PhaseDepth, DualFrequencyRecoversEveryDistanceUpTo4500) {
     // One column per distance, 10 mm to 4480 mm in 7 mm steps.
     SyntheticScene scene = wallAt(0, 640, 6);
     scene.distanceMm = [](int x, int) { return 10.0 + 7.0 * x; };
     for (const char* config : {kFiltersOff, kDefaultAlgorithmText}) {
         configure(config);
-        const Planes planes = compute(scene, true);
-        for (int x = 0; x < 640; ++x) {
-            for (int y = 0; y < 6; ++y) {
-                ASSERT_NEAR(planes.depth[y * 640 + x], scene.distanceMm(x, y), 1.0)
-                    << "column " << x << " with " << config;
-            }
+        SynthesisOptions options;
+        options.dirtyHighBits = config == kDefaultAlgorithmText;
+        const Planes planes = compute(scene, true, options);
+        for (int i = 0; i < 640 * 6; ++i) {
+            ASSERT_NEAR(planes.depth[i], 10.0 + 7.0 * (i % 640), 1.0) << i << " with " << config;
         }
     }
 }
 
-TEST_F(PhaseDepth, DualFrequencyUnwrapsReliablyUnderSensorNoise) {
+TEST_F(PhaseDepth, AmplitudeConfidenceAndSaturationFollowTheDocumentedModel) {
     configure(kFiltersOff);
-    SyntheticScene scene = wallAt(0, 640, 16);
-    scene.distanceMm = [](int x, int) { return 40.0 + 6.9 * x; };
-    SynthesisOptions options;
-    options.noiseSigma = 10.0;
-    options.noiseSeed = 77;
-    const Planes planes = compute(scene, true, options);
-    double squares = 0;
-    double worst = 0;
-    for (int y = 0; y < 16; ++y) {
-        for (int x = 0; x < 640; ++x) {
-            const double error = planes.depth[y * 640 + x] - scene.distanceMm(x, y);
-            squares += error * error;
-            worst = std::max(worst, std::fabs(error));
-        }
-    }
-    EXPECT_LT(worst, 30.0) << "an unwrapping error jumps by hundreds of millimetres";
-    EXPECT_LT(std::sqrt(squares / (16 * 640)), 5.0);
-}
-
-TEST_F(PhaseDepth, AmplitudeAndConfidenceFollowTheDocumentedModel) {
-    configure(kFiltersOff);
-    SyntheticScene scene = wallAt(900);
-    // Left half: A = 200, grey 384: snr = 200 / sqrt(384 + 16) = 10, confidence 10 / 12.
-    // Right half: A = 5, grey 1500: snr = 0.128, confidence 0.060, below the 0.25 threshold.
+    SyntheticScene scene = wall(900);
+    // Left: A = 200, grey 384: snr = 200 / sqrt(384 + 16) = 10, confidence 10 / 12.
+    // Right: A = 5, grey 1500: snr 0.128, confidence 0.060, below the 0.25 threshold.
+    // A bright patch at 10..19 clips at 4095.
     scene.amplitude = [](int x, int) { return x < kWidth / 2 ? 200.0 : 5.0; };
     scene.grey = [](int x, int) { return x < kWidth / 2 ? 384.0 : 1500.0; };
-    scene.offset = [](int, int) { return 1000.0; };
+    scene.offset = [](int x, int y) {
+        return x >= 10 && x < 20 && y >= 10 && y < 20 ? 3950.0 : 1000.0;
+    };
+    const int strong = kWidth * 30 + 5, weak = kWidth * 10 + 50, clipped = kWidth * 15 + 15;
+    const double weakSnr = 5.0 / std::sqrt(1516.0);
     for (bool dual : {false, true}) {
         const Planes planes = compute(scene, dual);
-        const int strong = kWidth * 10 + 5;
-        const int weak = kWidth * 10 + 50;
         EXPECT_NEAR(planes.amplitude[strong], 200.0, 0.6) << dual;
         EXPECT_NEAR(planes.confidence[strong], 10.0 / 12.0, 0.003) << dual;
         EXPECT_NEAR(planes.depth[strong], 900.0, 0.5) << dual;
         EXPECT_NEAR(planes.amplitude[weak], 5.0, 0.6) << dual;
-        const double weakSnr = 5.0 / std::sqrt(1516.0);
         EXPECT_NEAR(planes.confidence[weak], weakSnr / (weakSnr + 2.0), 0.01) << dual;
         EXPECT_EQ(planes.depth[weak], 0.0f) << dual;
+        EXPECT_EQ(planes.depth[clipped], 0.0f) << dual;
+        EXPECT_EQ(planes.confidence[clipped], 0.0f) << dual;
     }
     // A lower threshold admits the weak pixels.
     configure(std::string(kFiltersOff) + "ConfidenceThreshold=0.03\n");
-    const Planes admitted = compute(scene, false);
-    EXPECT_NEAR(admitted.depth[kWidth * 10 + 50], 900.0, 30.0);
+    EXPECT_NEAR(compute(scene, false).depth[weak], 900.0, 30.0);
 }
 
-TEST_F(PhaseDepth, SaturatedPixelsHaveNeitherDepthNorConfidence) {
-    configure(kFiltersOff);
-    SyntheticScene scene = wallAt(600);
-    // A bright patch whose correlation samples clip at 4095.
-    scene.offset = [](int x, int y) {
-        return x >= 10 && x < 20 && y >= 10 && y < 20 ? 3800.0 : 1200.0;
-    };
-    for (bool dual : {false, true}) {
-        const Planes planes = compute(scene, dual);
-        EXPECT_EQ(planes.depth[kWidth * 15 + 15], 0.0f);
-        EXPECT_EQ(planes.confidence[kWidth * 15 + 15], 0.0f);
-        EXPECT_NEAR(planes.depth[kWidth * 30 + 30], 600.0, 0.5);
-        const double snr = 600.0 / std::sqrt(1500.0 + 16.0);
-        EXPECT_NEAR(planes.confidence[kWidth * 30 + 30], snr / (snr + 2.0), 0.003);
-    }
-}
-
-TEST_F(PhaseDepth, ValidDistanceRangeFromTheWorkingDirectoryBlanksEverythingOutside) {
-    configure(std::string(kFiltersOff) +
-              "[ConfidenceParams]\nValidDistMin=500\nValidDistMax=1000\n");
-    SyntheticScene scene = wallAt(0);
+TEST_F(PhaseDepth, ValidDistanceRangeBlanksEverythingOutsideAndJunkFallsBackToDefaults) {
+    configure(std::string(kFiltersOff) + "[ConfidenceParams]\nValidDistMin=500\nValidDistMax=1000\n");
+    SyntheticScene scene = wall(0);
     scene.distanceMm = [](int x, int) { return 300.0 + 12.0 * x; };  // 300 .. 1056 mm
     const Planes planes = compute(scene, true);
     for (int x = 0; x < kWidth; ++x) {
@@ -185,67 +128,57 @@ TEST_F(PhaseDepth, ValidDistanceRangeFromTheWorkingDirectoryBlanksEverythingOuts
             EXPECT_NEAR(depth, truth, 0.5);
         }
     }
-}
-
-TEST_F(PhaseDepth, ConfigurationDirectoryWinsOverTheWorkingDirectory) {
-    configure(std::string(kFiltersOff) + "ValidDistMax=600\n");
-    TemporaryDirectory external;
-    ASSERT_TRUE(writeFile(external.file("ConfigAlgorithm.json"), "ValidDistMax=5000\n"));
-    const auto raw = synthesiseFrame(wallAt(800), SynthesisOptions());
-    const int pixel = kWidth * 5 + 5;
-
-    LibraryInstance library;
-    ASSERT_TRUE(SiSDKInit(library.handle, kWidth, kHeight));
-    EXPECT_FALSE(SiSDKSetConfig(library.handle, external.file("missing").c_str()));
-    ASSERT_TRUE(SiSDKStart(library.handle));
-    Planes planes(kWidth, kHeight);
-    ASSERT_TRUE(library.process(raw, planes));
-    EXPECT_EQ(planes.depth[pixel], 0.0f);  // 800 is beyond the working directory's 600
-
-    ASSERT_TRUE(SiSDKInit(library.handle, kWidth, kHeight));
-    EXPECT_TRUE(SiSDKSetConfig(library.handle, (external.path() + "/").c_str()));
-    ASSERT_TRUE(SiSDKStart(library.handle));
-    ASSERT_TRUE(library.process(raw, planes));
-    EXPECT_NEAR(planes.depth[pixel], 800.0, 0.5);
-
-    // Init reloads the working directory's file: the overlay is gone.
-    ASSERT_TRUE(SiSDKInit(library.handle, kWidth, kHeight));
-    ASSERT_TRUE(SiSDKStart(library.handle));
-    ASSERT_TRUE(library.process(raw, planes));
-    EXPECT_EQ(planes.depth[pixel], 0.0f);
-}
-
-TEST_F(PhaseDepth, MalformedOrMissingConfigurationFallsBackToDefaults) {
-    const Planes missing = compute(wallAt(1100), false);
-    EXPECT_NEAR(missing.depth[kWidth * 20 + 20], 1100.0, 0.5);
-
     std::string junk = "ValidDistMax=oops\nValidDistMin=9999999\n[ConfidenceParams\n=\n";
     for (int i = 0; i < 2000; ++i) junk.push_back(static_cast<char>(i * 131));
     configure(junk);
-    const Planes malformed = compute(wallAt(1100), false);
-    EXPECT_NEAR(malformed.depth[kWidth * 20 + 20], 1100.0, 0.5);
+    EXPECT_NEAR(compute(wall(1100), false).depth[kWidth * 20 + 20], 1100.0, 0.5);
 }
 
-TEST_F(PhaseDepth, SpatialDenoiseLevelReducesNoiseAndItsMethodSwitchesItOff) {
-    SyntheticScene scene = wallAt(700);
-    scene.amplitude = [](int, int) { return 300.0; };
+TEST_F(PhaseDepth, ConfigurationDirectoryWinsOverTheWorkingDirectoryUntilTheNextInit) {
+    configure(std::string(kFiltersOff) + "ValidDistMax=600\n");
+    TemporaryDirectory external;
+    ASSERT_TRUE(writeFile(external.file("ConfigAlgorithm.json"), "ValidDistMax=5000\n"));
+    const auto raw = frameOf(wall(800), false);
+    LibraryInstance library;
+    Planes planes(kWidth, kHeight);
+    auto depthAfterStart = [&](const std::string& configDirectory, bool accepted) {
+        EXPECT_TRUE(SiSDKInit(library.handle, kWidth, kHeight));
+        if (!configDirectory.empty()) {
+            EXPECT_EQ(SiSDKSetConfig(library.handle, configDirectory.c_str()), accepted);
+        }
+        EXPECT_TRUE(SiSDKStart(library.handle));
+        EXPECT_TRUE(library.process(raw, planes));
+        return planes.depth[kWidth * 5 + 5];
+    };
+    EXPECT_EQ(depthAfterStart(external.file("missing"), false), 0.0f);  // beyond 600
+    EXPECT_NEAR(depthAfterStart(external.path() + "/", true), 800.0, 0.5);
+    EXPECT_EQ(depthAfterStart("", true), 0.0f);  // Init reloaded the working directory's file
+}
+
+TEST_F(PhaseDepth, DenoiseLevelsReduceNoiseAndTheMethodSwitchesTheFilterOff) {
     SynthesisOptions options;
     options.noiseSigma = 20.0;
     options.noiseSeed = 5;
     const std::string temporalOff = "TDenoiseLevel_Depth=0\nTDenoiseLevel_Gray=0\n";
-
-    configure(temporalOff + "SDenoiseLevel_Depth=0\n");
-    const Spread raw = spreadOf(compute(scene, false, options).depth, 700, kWidth, kHeight, 2);
-    configure(temporalOff + "SDenoiseLevel_Depth=3\n");
-    const Spread smoothed = spreadOf(compute(scene, false, options).depth, 700, kWidth, kHeight, 2);
-    configure(temporalOff + "SDenoiseLevel_Depth=3\nSDenoiseMethod_Depth=0\n");
-    const Spread methodOff =
-        spreadOf(compute(scene, false, options).depth, 700, kWidth, kHeight, 2);
-
-    EXPECT_GT(raw.deviation, 3.0);                        // the noise is really there
-    EXPECT_LT(smoothed.deviation, 0.35 * raw.deviation);  // 5 x 5 window: about 1/5
-    EXPECT_LT(std::fabs(smoothed.mean), 1.0);
-    EXPECT_DOUBLE_EQ(methodOff.deviation, raw.deviation);
+    SyntheticScene scene = wall(700);
+    scene.amplitude = [](int, int) { return 300.0; };
+    auto depthNoise = [&](const std::string& config, double* mean = nullptr) {
+        configure(temporalOff + "SDenoiseLevel_Gray=0\n" + config);
+        return deviationOf(compute(scene, false, options).depth, 700, 2, mean);
+    };
+    auto amplitudeNoise = [&](const std::string& config) {
+        configure(temporalOff + "SDenoiseLevel_Depth=0\n" + config);
+        return deviationOf(compute(wall(500), false, options).amplitude, 600, 2);
+    };
+    const double raw = depthNoise("SDenoiseLevel_Depth=0\n");
+    double mean = 99;
+    EXPECT_GT(raw, 3.0);  // the noise is really there
+    EXPECT_LT(depthNoise("SDenoiseLevel_Depth=3\n", &mean), 0.35 * raw);  // 5 x 5: about 1/5
+    EXPECT_LT(std::fabs(mean), 1.0);
+    EXPECT_DOUBLE_EQ(depthNoise("SDenoiseLevel_Depth=3\nSDenoiseMethod_Depth=0\n"), raw);
+    const double rawAmplitude = amplitudeNoise("SDenoiseLevel_Gray=0\n");
+    EXPECT_GT(rawAmplitude, 3.0);
+    EXPECT_LT(amplitudeNoise("SDenoiseLevel_Gray=3\n"), 0.35 * rawAmplitude);
 }
 
 TEST_F(PhaseDepth, TemporalDenoiseAveragesAStillSceneAndFollowsMotionAtOnce) {
@@ -255,113 +188,56 @@ TEST_F(PhaseDepth, TemporalDenoiseAveragesAStillSceneAndFollowsMotionAtOnce) {
     SynthesisOptions options;
     options.noiseSigma = 10.0;
     Planes planes(kWidth, kHeight);
-    Spread first;
+    double first = 0;
     for (int frame = 0; frame < 30; ++frame) {
         options.noiseSeed = 100 + frame;
-        ASSERT_TRUE(library.process(synthesiseFrame(wallAt(900), options), planes));
-        if (frame == 0) first = spreadOf(planes.depth, 900, kWidth, kHeight, 0);
+        ASSERT_TRUE(library.process(synthesiseFrame(wall(900), options), planes));
+        if (frame == 0) first = deviationOf(planes.depth, 900, 0);
     }
-    const Spread settled = spreadOf(planes.depth, 900, kWidth, kHeight, 0);
-    EXPECT_GT(first.deviation, 1.0);
-    EXPECT_LT(settled.deviation, 0.6 * first.deviation);
+    EXPECT_GT(first, 1.0);
+    EXPECT_LT(deviationOf(planes.depth, 900, 0), 0.6 * first);
 
     options.noiseSeed = 999;
-    ASSERT_TRUE(library.process(synthesiseFrame(wallAt(1100), options), planes));
-    const Spread moved = spreadOf(planes.depth, 1100, kWidth, kHeight, 0);
-    EXPECT_LT(std::fabs(moved.mean), 2.0) << "the filter must not drag the old distance along";
+    ASSERT_TRUE(library.process(synthesiseFrame(wall(1100), options), planes));
+    double moved = 99;
+    deviationOf(planes.depth, 1100, 0, &moved);
+    EXPECT_LT(std::fabs(moved), 2.0) << "the filter must not drag the old distance along";
 }
 
-TEST_F(PhaseDepth, GreyDenoiseSmoothsTheAmplitudePlane) {
-    SyntheticScene scene = wallAt(500);
-    SynthesisOptions options;
-    options.noiseSigma = 20.0;
-    const std::string otherFiltersOff =
-        "TDenoiseLevel_Depth=0\nSDenoiseLevel_Depth=0\nTDenoiseLevel_Gray=0\n";
-    configure(otherFiltersOff + "SDenoiseLevel_Gray=0\n");
-    const Spread raw = spreadOf(compute(scene, false, options).amplitude, 600, kWidth, kHeight, 2);
-    configure(otherFiltersOff + "SDenoiseLevel_Gray=3\n");
-    const Spread smoothed =
-        spreadOf(compute(scene, false, options).amplitude, 600, kWidth, kHeight, 2);
-    EXPECT_GT(raw.deviation, 3.0);
-    EXPECT_LT(smoothed.deviation, 0.35 * raw.deviation);
-}
-
-TEST_F(PhaseDepth, CalibrationOffsetsAreSubtractedPerFrequency) {
+TEST_F(PhaseDepth, CalibrationOffsetsAreSubtractedPerFrequencyFromTheNextStart) {
     configure(kFiltersOff);
     const auto calibration = calibrationFile(kWidth, kHeight, [](int table, int x, int) {
         return table == 0 ? 100.0f + 0.5f * x : 100.0f;
     });
     const int row = kWidth * 9;
-
     LibraryInstance library;
-    ASSERT_TRUE(SiSDKInit(library.handle, kWidth, kHeight));
-    ASSERT_TRUE(SiSDKSetCaliData(library.handle, calibration.data(), calibration.size()));
-    ASSERT_TRUE(SiSDKStart(library.handle));
     Planes planes(kWidth, kHeight);
-    ASSERT_TRUE(library.process(synthesiseFrame(wallAt(900), SynthesisOptions()), planes));
-    for (int x = 0; x < kWidth; ++x) {
-        EXPECT_NEAR(planes.depth[row + x], 800.0 - 0.5 * x, 0.5) << x;
-    }
+    auto start = [&](const std::vector<uint8_t>& file, bool accepted) {
+        ASSERT_TRUE(SiSDKInit(library.handle, kWidth, kHeight));
+        EXPECT_EQ(SiSDKSetCaliData(library.handle, file.data(), file.size()), accepted);
+        ASSERT_TRUE(SiSDKStart(library.handle));
+    };
+    start(calibration, true);
+    ASSERT_TRUE(library.process(frameOf(wall(900), false), planes));
+    for (int x = 0; x < kWidth; ++x) EXPECT_NEAR(planes.depth[row + x], 800.0 - 0.5 * x, 0.5) << x;
 
     // Dual frequency uses the other two tables.
     SiSDKSetSingleFreq(library.handle, false);
-    ASSERT_TRUE(SiSDKInit(library.handle, kWidth, kHeight));
-    ASSERT_TRUE(SiSDKSetCaliData(library.handle, calibration.data(), calibration.size()));
-    ASSERT_TRUE(SiSDKStart(library.handle));
-    SynthesisOptions dual;
-    dual.dualFrequency = true;
-    ASSERT_TRUE(library.process(synthesiseFrame(wallAt(2000), dual), planes));
+    const auto dual = frameOf(wall(2000), true);
+    start(calibration, true);
+    ASSERT_TRUE(library.process(dual, planes));
     EXPECT_NEAR(planes.depth[row + 3], 1900.0, 0.5);
 
     // Init drops the calibration; one made for another geometry is refused.
-    const auto other = calibrationFile(kWidth, kHeight + 1, [](int, int, int) { return 50.0f; });
-    ASSERT_TRUE(SiSDKInit(library.handle, kWidth, kHeight));
-    EXPECT_FALSE(SiSDKSetCaliData(library.handle, other.data(), other.size()));
-    ASSERT_TRUE(SiSDKStart(library.handle));
-    ASSERT_TRUE(library.process(synthesiseFrame(wallAt(2000), dual), planes));
+    start(calibrationFile(kWidth, kHeight + 1, [](int, int, int) { return 50.0f; }), false);
+    ASSERT_TRUE(library.process(dual, planes));
     EXPECT_NEAR(planes.depth[row + 3], 2000.0, 0.5);
 
     // Handed over while streaming, it waits for the next start.
     ASSERT_TRUE(SiSDKSetCaliData(library.handle, calibration.data(), calibration.size()));
-    ASSERT_TRUE(library.process(synthesiseFrame(wallAt(2000), dual), planes));
+    ASSERT_TRUE(library.process(dual, planes));
     EXPECT_NEAR(planes.depth[row + 3], 2000.0, 0.5);
     ASSERT_TRUE(SiSDKStart(library.handle));
-    ASSERT_TRUE(library.process(synthesiseFrame(wallAt(2000), dual), planes));
+    ASSERT_TRUE(library.process(dual, planes));
     EXPECT_NEAR(planes.depth[row + 3], 1900.0, 0.5);
-}
-
-TEST_F(PhaseDepth, HighBitsOfTheSampleWordsAreIgnored) {
-    SyntheticScene scene = wallAt(0);
-    scene.distanceMm = [](int x, int y) { return 500.0 + 40.0 * x + 9.0 * y; };
-    SynthesisOptions dirty;
-    dirty.dirtyHighBits = true;
-    for (bool dual : {false, true}) {
-        const Planes clean = compute(scene, dual);
-        const Planes masked = compute(scene, dual, dirty);
-        EXPECT_EQ(clean.depth, masked.depth);
-        EXPECT_EQ(clean.amplitude, masked.amplitude);
-        EXPECT_EQ(clean.confidence, masked.confidence);
-    }
-}
-
-TEST_F(PhaseDepth, FullSensorGeometryWithTheDefaultConfiguration) {
-    configure(kDefaultAlgorithmText);
-    SyntheticScene scene = wallAt(0, 640, 480);
-    // A floor-like slope from 400 mm to 3900 mm: single frequency wraps twice.
-    scene.distanceMm = [](int x, int y) { return 400.0 + 3.0 * x + 3.3 * y; };
-    const Planes single = compute(scene, false);
-    const Planes dual = compute(scene, true);
-    double worstSingle = 0;
-    double worstDual = 0;
-    for (int y = 0; y < 480; ++y) {
-        for (int x = 0; x < 640; ++x) {
-            const double truth = scene.distanceMm(x, y);
-            worstSingle =
-                std::max(worstSingle,
-                         std::fabs(modularError(single.depth[y * 640 + x], truth, kSingleRangeMm)));
-            worstDual = std::max(worstDual, std::fabs(dual.depth[y * 640 + x] - truth));
-        }
-    }
-    EXPECT_LT(worstSingle, 1.0);
-    EXPECT_LT(worstDual, 1.0);
 }

@@ -24,13 +24,9 @@ inline const char* kDefaultAlgorithmText =
     "ValidDistMax=7000\n";
 
 struct Planes {
-    explicit Planes(int width, int height)
-        : depth(static_cast<size_t>(width) * height, -1.0f),
-          amplitude(depth.size(), -1.0f),
-          confidence(depth.size(), -1.0f) {}
-    std::vector<float> depth;
-    std::vector<float> amplitude;
-    std::vector<float> confidence;
+    Planes(int width, int height)
+        : depth(static_cast<size_t>(width) * height, -1.0f), amplitude(depth), confidence(depth) {}
+    std::vector<float> depth, amplitude, confidence;
 };
 
 class LibraryInstance {
@@ -40,7 +36,7 @@ public:
     LibraryInstance(const LibraryInstance&) = delete;
     LibraryInstance& operator=(const LibraryInstance&) = delete;
 
-    // Init + Start for a stream; the working directory supplies "ConfigAlgorithm.json".
+    // Init + Start; the working directory supplies "ConfigAlgorithm.json".
     bool startStream(int width, int height, bool dualFrequency) {
         SiSDKSetSingleFreq(handle, !dualFrequency);
         return SiSDKInit(handle, width, height) && SiSDKStart(handle);
@@ -53,6 +49,20 @@ public:
     SiSDKHandle handle = nullptr;
     bool created = false;
 };
+
+inline SyntheticScene wallAt(double distanceMm, int width, int height) {
+    SyntheticScene scene;
+    scene.width = width;
+    scene.height = height;
+    scene.distanceMm = [distanceMm](int, int) { return distanceMm; };
+    return scene;
+}
+
+inline std::vector<uint8_t> frameOf(const SyntheticScene& scene, bool dual) {
+    SynthesisOptions options;
+    options.dualFrequency = dual;
+    return synthesiseFrame(scene, options);
+}
 
 // Distance error modulo an unambiguous range (a reading of 1249.9 for 0 is off by 0.1).
 inline double modularError(double measured, double truth, double range) {

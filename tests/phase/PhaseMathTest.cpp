@@ -8,54 +8,32 @@
 #include "sdk/phase/src/DepthPipeline.h"
 #include "sdk/phase/src/FastPhase.h"
 
-namespace {
-
-double referencePhase(double y, double x) {
-    double angle = std::atan2(y, x);
-    if (angle < 0) angle += 2.0 * M_PI;
-    return angle;
-}
-
-}  // namespace
-
-TEST(PhaseAngle, WithinTwoMicroradiansAllRoundTheCircle) {
+TEST(PhaseAngle, WithinTwoMicroradiansOfAtan2AllRoundTheCircle) {
     double worst = 0.0;
     for (int step = 0; step < 36000; ++step) {
         const double angle = step * (2.0 * M_PI / 36000.0);
         for (double magnitude : {1.0, 37.5, 4095.0}) {
             const float x = static_cast<float>(magnitude * std::cos(angle));
             const float y = static_cast<float>(magnitude * std::sin(angle));
-            double error = std::fabs(si4c::phaseAngle(y, x) - referencePhase(y, x));
-            error = std::min(error, 2.0 * M_PI - error);  // 0 and 2 pi are the same phase
-            worst = std::max(worst, error);
+            double exact = std::atan2(y, x);
+            if (exact < 0) exact += 2.0 * M_PI;
+            double error = std::fabs(si4c::phaseAngle(y, x) - exact);
+            worst = std::max(worst, std::min(error, 2.0 * M_PI - error));  // 0 == 2 pi
         }
     }
     EXPECT_LT(worst, 2.5e-6);
-}
-
-TEST(PhaseAngle, AxesAndQuadrantsLandWhereTheyBelong) {
-    EXPECT_NEAR(si4c::phaseAngle(0.0f, 5.0f), 0.0, 1e-6);
-    EXPECT_NEAR(si4c::phaseAngle(5.0f, 0.0f), M_PI / 2, 1e-6);
-    EXPECT_NEAR(si4c::phaseAngle(0.0f, -5.0f), M_PI, 1e-6);
-    EXPECT_NEAR(si4c::phaseAngle(-5.0f, 0.0f), 3 * M_PI / 2, 1e-6);
-    EXPECT_NEAR(si4c::phaseAngle(1.0f, 1.0f), M_PI / 4, 2e-6);
-    EXPECT_NEAR(si4c::phaseAngle(1.0f, -1.0f), 3 * M_PI / 4, 2e-6);
-    EXPECT_NEAR(si4c::phaseAngle(-1.0f, -1.0f), 5 * M_PI / 4, 2e-6);
-    EXPECT_NEAR(si4c::phaseAngle(-1.0f, 1.0f), 7 * M_PI / 4, 2e-6);
     EXPECT_EQ(si4c::phaseAngle(0.0f, 0.0f), 0.0f);
 }
 
 TEST(BoxFilter, LinearRampPassesUnchangedIncludingBorders) {
-    const int width = 23;
-    const int height = 11;
-    std::vector<float> plane(width * height);
+    const int width = 23, height = 11;
+    std::vector<float> original(width * height);
     for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) plane[y * width + x] = 3.0f * x - 7.0f * y + 100.0f;
+        for (int x = 0; x < width; ++x) original[y * width + x] = 3.0f * x - 7.0f * y + 100.0f;
     }
-    const std::vector<float> original = plane;
-    std::vector<float> scratch(plane.size());
-    for (int radius : {1, 2, 4, 30}) {
-        plane = original;
+    std::vector<float> scratch(original.size());
+    for (int radius : {0, 1, 2, 4, 30}) {
+        std::vector<float> plane = original;
         si4c::boxFilterInPlace(plane.data(), scratch.data(), width, height, radius);
         for (size_t i = 0; i < plane.size(); ++i) {
             ASSERT_NEAR(plane[i], original[i], 1e-3) << "radius " << radius << " at " << i;
@@ -70,17 +48,8 @@ TEST(BoxFilter, AveragesTheWindowAndShrinksItAtTheBorder) {
     std::vector<float> scratch(15);
     si4c::boxFilterInPlace(plane.data(), scratch.data(), 5, 3, 1);
     // Row 0 has no row above: its vertical window is that row alone; row 1 sees rows 0..2.
-    const std::vector<float> expected = {0, 15, 15, 15, 0,  //
-                                         0, 5,  5,  5,  0,  //
-                                         0, 0,  0,  0,  0};
+    const std::vector<float> expected = {0, 15, 15, 15, 0, 0, 5, 5, 5, 0, 0, 0, 0, 0, 0};
     for (int i = 0; i < 15; ++i) EXPECT_NEAR(plane[i], expected[i], 1e-5) << i;
-}
-
-TEST(BoxFilter, RadiusZeroLeavesThePlaneAlone) {
-    std::vector<float> plane = {1, 2, 3, 4, 5, 6};
-    std::vector<float> scratch(6, -1.0f);
-    si4c::boxFilterInPlace(plane.data(), scratch.data(), 3, 2, 0);
-    EXPECT_EQ(plane, (std::vector<float>{1, 2, 3, 4, 5, 6}));
 }
 
 TEST(DenoiseLevels, MapToDocumentedRadiiAndWeights) {

@@ -1,8 +1,7 @@
-// A plain SHA-256 (FIPS 180-4), kept small: tests hash a few kilobytes at a time.
-#include "tests/vga/Sha256.h"
-
+// A plain SHA-256 (FIPS 180-4) for checking written files against digests computed elsewhere.
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace vga_test {
@@ -19,52 +18,36 @@ constexpr uint32_t kRoundConstants[64] = {
     0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
-uint32_t rotateRight(uint32_t value, int bits) { return (value >> bits) | (value << (32 - bits)); }
+uint32_t rotr(uint32_t value, int bits) { return (value >> bits) | (value << (32 - bits)); }
 
 void compressBlock(uint32_t state[8], const uint8_t* block) {
     uint32_t w[64];
     for (int i = 0; i < 16; ++i) {
-        w[i] = static_cast<uint32_t>(block[4 * i]) << 24 |
-               static_cast<uint32_t>(block[4 * i + 1]) << 16 |
-               static_cast<uint32_t>(block[4 * i + 2]) << 8 | block[4 * i + 3];
+        w[i] = uint32_t(block[4 * i]) << 24 | uint32_t(block[4 * i + 1]) << 16 |
+               uint32_t(block[4 * i + 2]) << 8 | block[4 * i + 3];
     }
     for (int i = 16; i < 64; ++i) {
-        const uint32_t s0 =
-            rotateRight(w[i - 15], 7) ^ rotateRight(w[i - 15], 18) ^ (w[i - 15] >> 3);
-        const uint32_t s1 =
-            rotateRight(w[i - 2], 17) ^ rotateRight(w[i - 2], 19) ^ (w[i - 2] >> 10);
+        const uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
+        const uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
         w[i] = w[i - 16] + s0 + w[i - 7] + s1;
     }
-    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-    uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+    uint32_t v[8];  // a..h
+    for (int i = 0; i < 8; ++i) v[i] = state[i];
     for (int i = 0; i < 64; ++i) {
-        const uint32_t s1 = rotateRight(e, 6) ^ rotateRight(e, 11) ^ rotateRight(e, 25);
-        const uint32_t choice = (e & f) ^ (~e & g);
-        const uint32_t t1 = h + s1 + choice + kRoundConstants[i] + w[i];
-        const uint32_t s0 = rotateRight(a, 2) ^ rotateRight(a, 13) ^ rotateRight(a, 22);
-        const uint32_t majority = (a & b) ^ (a & c) ^ (b & c);
-        const uint32_t t2 = s0 + majority;
-        h = g;
-        g = f;
-        f = e;
-        e = d + t1;
-        d = c;
-        c = b;
-        b = a;
-        a = t1 + t2;
+        const uint32_t t1 = v[7] + (rotr(v[4], 6) ^ rotr(v[4], 11) ^ rotr(v[4], 25)) +
+                            ((v[4] & v[5]) ^ (~v[4] & v[6])) + kRoundConstants[i] + w[i];
+        const uint32_t t2 = (rotr(v[0], 2) ^ rotr(v[0], 13) ^ rotr(v[0], 22)) +
+                            ((v[0] & v[1]) ^ (v[0] & v[2]) ^ (v[1] & v[2]));
+        for (int j = 7; j > 0; --j) v[j] = v[j - 1];
+        v[4] += t1;
+        v[0] = t1 + t2;
     }
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
-    state[4] += e;
-    state[5] += f;
-    state[6] += g;
-    state[7] += h;
+    for (int i = 0; i < 8; ++i) state[i] += v[i];
 }
 
 }  // namespace
 
+// Lower-case hexadecimal SHA-256 digest of `bytes`.
 std::string sha256Hex(const std::string& bytes) {
     uint32_t state[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                          0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};

@@ -19,9 +19,7 @@ class RateRefusingSensor : public Quarvel::support::ScriptedSensor {
 public:
     using ScriptedSensor::ScriptedSensor;
     int setControl(Quarvel::CameraCtrl ctrl, int value) override {
-        if (ctrl == Quarvel::CameraCtrl::FRAME_RATE && frameRateResult != 0) {
-            return frameRateResult;
-        }
+        if (ctrl == Quarvel::CameraCtrl::FRAME_RATE && frameRateResult != 0) return frameRateResult;
         return ScriptedSensor::setControl(ctrl, value);
     }
     int frameRateResult = 0;
@@ -29,14 +27,6 @@ public:
 
 class VgaDeviceTest : public ::testing::Test {
 protected:
-    VgaDeviceTest() { device = makeDevice(); }
-
-    std::unique_ptr<Quarvel::QuarvelDeviceVGA> makeDevice() {
-        return std::make_unique<Quarvel::QuarvelDeviceVGA>(
-            Quarvel::BOARD_RASPBERRY_PI_5, 640, 480, library,
-            [this](std::chrono::milliseconds duration) { pauses.push_back(duration); });
-    }
-
     int readControl(Quarvel::CameraCtrl ctrl, int* status = nullptr) {
         int value = -12345;
         const int result = device->getControl(ctrl, &value);
@@ -50,7 +40,9 @@ protected:
     Quarvel::support::CallLog log;
     RateRefusingSensor sensor{"sensor", log};
     std::vector<std::chrono::milliseconds> pauses;
-    std::unique_ptr<Quarvel::QuarvelDeviceVGA> device;
+    std::unique_ptr<Quarvel::QuarvelDeviceVGA> device = std::make_unique<Quarvel::QuarvelDeviceVGA>(
+        Quarvel::BOARD_RASPBERRY_PI_5, 640, 480, library,
+        [this](std::chrono::milliseconds duration) { pauses.push_back(duration); });
 };
 
 }  // namespace vga_test

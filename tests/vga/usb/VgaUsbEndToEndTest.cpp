@@ -15,16 +15,11 @@
 #include "tests/phase/PhaseTestSupport.h"
 
 using namespace Quarvel;
-using phase_test::ScopedWorkingDirectory;
-using phase_test::TemporaryDirectory;
 using phase_test::writeFile;
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-constexpr int kWidth = 640;
-constexpr int kHeight = 480;
-constexpr int kPixels = kWidth * kHeight;
+constexpr int kPixels = 640 * 480;
 constexpr const char* kFiltersOff =
     "TDenoiseLevel_Depth=0\nSDenoiseLevel_Depth=0\nTDenoiseLevel_Gray=0\nSDenoiseLevel_Gray=0\n";
 
@@ -53,65 +48,18 @@ struct ExpectedCamera {
 double depthBoundMm(const ExpectedCamera& camera, int pixel) {
     const sim::VgaRawSynthesis& s = *camera.synthesis;
     const double amplitude = s.amplitudeLsb(pixel);
-    if (s.offsetLsb(pixel) + amplitude + sim::NoiseModel::kLimitSigmas * s.noiseSigmaLsb(pixel) >=
-        4094.5) {
-        return -1;  // may clip
-    }
-    const double perSample = sim::NoiseModel::kLimitSigmas * s.noiseSigmaLsb(pixel) + 0.5;
-    const double ratio = 2.0 * std::sqrt(2.0) * perSample / (2.0 * amplitude);
+    const double sigmas = sim::NoiseModel::kLimitSigmas * s.noiseSigmaLsb(pixel);
+    if (s.offsetLsb(pixel) + amplitude + sigmas >= 4094.5) return -1;  // may clip
+    const double ratio = std::sqrt(2.0) * (sigmas + 0.5) / amplitude;
     if (!(ratio < 0.2)) return -1;
     const double phaseError = std::asin(ratio);
     const double range = camera.dual() ? 2250.0 : 1250.0;
     const double wrapRange = camera.dual() ? 4500.0 : 1250.0;
-    const double phase = std::fmod(2 * kPi * camera.truth.distanceMm[pixel] / wrapRange, 2 * kPi);
+    const double distance = camera.truth.distanceMm[pixel];
+    const double phase = std::fmod(2 * M_PI * distance / wrapRange, 2 * M_PI);
     const double wrapMargin = phaseError * range / wrapRange;
-    if (phase - wrapMargin <= 0 || phase + wrapMargin >= 2 * kPi) return -1;
-    return phaseError * range / (2 * kPi) + 0.05 + 1e-5 * camera.truth.distanceMm[pixel];
-}
-
-struct Comparison {
-    int bounded = 0;  // pixels with a bound
-    int outside = 0;  // of those, farther from the (wrapped) truth than the bound
-    int blank = 0;    // of those, reported invalid (depth 0)
-    int beyond = 0;   // of the rest, pixels more than 1300 mm away
-    int wrapped = 0;  // of those, pixels that read their distance minus k x 1250
-    double medianErrorMm = 1e9;
-};
-
-// With `wrapRange` > 0 the truth is taken modulo that range, as single frequency reads it.
-Comparison compare(const ExpectedCamera& camera, const std::vector<float>& depth,
-                   double wrapRange) {
-    Comparison result;
-    std::vector<double> errors;
-    for (int i = 0; i < kPixels; ++i) {
-        const double truth = camera.truth.distanceMm[i];
-        const double expected = wrapRange > 0 ? std::fmod(truth, wrapRange) : truth;
-        const double bound = depthBoundMm(camera, i);
-        if (bound < 0) continue;
-        ++result.bounded;
-        if (depth[i] == 0.0f) {
-            ++result.blank;
-            continue;
-        }
-        const double error = std::fabs(depth[i] - expected);
-        errors.push_back(error);
-        if (error > bound) {
-            if (result.outside < 5) {
-                ADD_FAILURE() << "pixel " << i << ": depth " << depth[i] << " expected " << expected
-                              << " (truth " << truth << ") bound " << bound;
-            }
-            ++result.outside;
-        }
-        if (truth > 1300.0) {
-            ++result.beyond;
-            if (std::fabs(depth[i] - truth) > 1000.0) ++result.wrapped;
-        }
-    }
-    if (!errors.empty()) {
-        std::nth_element(errors.begin(), errors.begin() + errors.size() / 2, errors.end());
-        result.medianErrorMm = errors[errors.size() / 2];
-    }
-    return result;
+    if (phase - wrapMargin <= 0 || phase + wrapMargin >= 2 * M_PI) return -1;
+    return phaseError * range / (2 * M_PI) + 0.05 + 1e-5 * distance;
 }
 
 class VgaUsbEndToEnd : public ::testing::Test {
@@ -142,69 +90,70 @@ protected:
         return copy;
     }
 
-    TemporaryDirectory directory;
-    TemporaryDirectory libraryDirectory;
-    ScopedWorkingDirectory inDirectory{directory.path()};
+    phase_test::TemporaryDirectory directory;
+    phase_test::TemporaryDirectory libraryDirectory;
+    phase_test::ScopedWorkingDirectory inDirectory{directory.path()};
     QuarvelTOFCamera camera;
 };
 
 }  // namespace
 
-TEST_F(VgaUsbEndToEnd, SingleFrequencyNearSceneIsGroundTruth) {
-    const ExpectedCamera expected("sensor = vga\nscene = near\nfps = 60\n");
-    open(expected, kFiltersOff);
-    ASSERT_EQ(camera.start(FrameType::DEPTH), 0);
-    EXPECT_EQ(camera.getCameraInfo().height, 2405u);
-    const std::vector<float> depth = nextDepth();
-    ASSERT_EQ(depth.size(), static_cast<size_t>(kPixels));
-    const Comparison result = compare(expected, depth, 0.0);
-    EXPECT_GT(result.bounded, kPixels * 3 / 4);
-    EXPECT_EQ(result.outside, 0);
-    EXPECT_EQ(result.blank, 0);
-    EXPECT_EQ(result.beyond, 0);
-    EXPECT_LT(result.medianErrorMm, 4.0);
-    camera.stop();
-    EXPECT_EQ(camera.close(), 0);
-}
-
-TEST_F(VgaUsbEndToEnd, SingleFrequencyWrapsTheStandardSceneAt1250) {
-    const ExpectedCamera expected("sensor = vga\nfps = 60\n");
-    open(expected, kFiltersOff);
-    int range = 0;
-    ASSERT_EQ(camera.getControl(CameraCtrl::RANGE, &range), 0);
-    EXPECT_EQ(range, 1250);
-    ASSERT_EQ(camera.start(FrameType::DEPTH), 0);
-    const std::vector<float> depth = nextDepth();
-    ASSERT_EQ(depth.size(), static_cast<size_t>(kPixels));
-    const Comparison result = compare(expected, depth, 1250.0);
-    EXPECT_GT(result.bounded, kPixels * 3 / 4);
-    EXPECT_EQ(result.outside, 0);
-    EXPECT_LT(result.blank, result.bounded / 100);
-    // Most of the scene lies beyond 1250 mm, and all of that reads wrapped.
-    EXPECT_GT(result.beyond, kPixels / 2);
-    EXPECT_EQ(result.wrapped, result.beyond);
-    camera.stop();
-    EXPECT_EQ(camera.close(), 0);
-}
-
-TEST_F(VgaUsbEndToEnd, DualFrequencyStandardSceneIsGroundTruthBeyond1250) {
-    const ExpectedCamera expected("sensor = vga\nvga_frequency = dual\nfps = 60\n");
-    open(expected, kFiltersOff);
-    int range = 0;
-    ASSERT_EQ(camera.getControl(CameraCtrl::RANGE, &range), 0);
-    EXPECT_EQ(range, 4500);
-    ASSERT_EQ(camera.start(FrameType::DEPTH), 0);
-    EXPECT_EQ(camera.getCameraInfo().height, 4810u);
-    const std::vector<float> depth = nextDepth();
-    ASSERT_EQ(depth.size(), static_cast<size_t>(kPixels));
-    const Comparison result = compare(expected, depth, 0.0);
-    EXPECT_GT(result.bounded, kPixels * 3 / 4);
-    EXPECT_EQ(result.outside, 0);
-    EXPECT_LT(result.blank, result.bounded / 100);
-    EXPECT_GT(result.beyond, kPixels / 2);
-    EXPECT_EQ(result.wrapped, 0);
-    camera.stop();
-    EXPECT_EQ(camera.close(), 0);
+// Single frequency reads distances beyond 1250 mm wrapped; dual frequency reads them true.
+TEST_F(VgaUsbEndToEnd, DepthIsGroundTruthWithinTheModesRange) {
+    struct Case {
+        const char* description;
+        int range;
+        uint32_t rawLines;
+        bool mostlyBeyond1250;
+    };
+    const Case cases[] = {
+        {"sensor = vga\nscene = near\nfps = 60\n", 1250, 2405, false},
+        {"sensor = vga\nfps = 60\n", 1250, 2405, true},
+        {"sensor = vga\nvga_frequency = dual\nfps = 60\n", 4500, 4810, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.description);
+        const ExpectedCamera expected(c.description);
+        open(expected, kFiltersOff);
+        int range = 0;
+        ASSERT_EQ(camera.getControl(CameraCtrl::RANGE, &range), 0);
+        EXPECT_EQ(range, c.range);
+        ASSERT_EQ(camera.start(FrameType::DEPTH), 0);
+        EXPECT_EQ(camera.getCameraInfo().height, c.rawLines);
+        const std::vector<float> depth = nextDepth();
+        ASSERT_EQ(depth.size(), static_cast<size_t>(kPixels));
+        int bounded = 0, outside = 0, blank = 0, beyond = 0, wrapped = 0;
+        for (int i = 0; i < kPixels; ++i) {
+            const double truth = expected.truth.distanceMm[i];
+            const double bound = depthBoundMm(expected, i);
+            if (bound < 0) continue;
+            ++bounded;
+            if (depth[i] == 0.0f) {
+                ++blank;
+                continue;
+            }
+            const double error = std::fabs(depth[i] - std::fmod(truth, c.range));
+            if (error > bound && ++outside <= 5) {
+                ADD_FAILURE() << "pixel " << i << ": depth " << depth[i] << " truth " << truth
+                              << " bound " << bound;
+            }
+            if (truth > 1300.0) {
+                ++beyond;
+                if (std::fabs(depth[i] - truth) > 1000.0) ++wrapped;
+            }
+        }
+        EXPECT_GT(bounded, kPixels * 3 / 4);
+        EXPECT_EQ(outside, 0);
+        EXPECT_LE(blank, c.mostlyBeyond1250 ? bounded / 100 : 0);
+        if (c.mostlyBeyond1250) {
+            EXPECT_GT(beyond, kPixels / 2);
+        } else {
+            EXPECT_EQ(beyond, 0);
+        }
+        EXPECT_EQ(wrapped, c.range == 1250 ? beyond : 0);
+        camera.stop();
+        EXPECT_EQ(camera.close(), 0);
+    }
 }
 
 TEST_F(VgaUsbEndToEnd, DefaultDenoisingKeepsSmoothSurfacesOnTheirGroundTruth) {
@@ -216,23 +165,22 @@ TEST_F(VgaUsbEndToEnd, DefaultDenoisingKeepsSmoothSurfacesOnTheirGroundTruth) {
     ASSERT_EQ(depth.size(), static_cast<size_t>(kPixels));
     // Pixels whose 7 x 7 neighbourhood is one smooth surface: no neighbour differs from
     // its own neighbour by more than 20 mm.
+    const std::vector<float>& truth = expected.truth.distanceMm;
     std::vector<double> errors;
     int far = 0;
-    for (int y = 3; y < kHeight - 3; ++y) {
-        for (int x = 3; x < kWidth - 3; ++x) {
+    for (int y = 3; y < 480 - 3; ++y) {
+        for (int x = 3; x < 640 - 3; ++x) {
             bool smooth = true;
             for (int dy = -3; dy <= 3 && smooth; ++dy) {
                 for (int dx = -3; dx < 3 && smooth; ++dx) {
-                    const int at = (y + dy) * kWidth + x + dx;
-                    smooth = std::fabs(expected.truth.distanceMm[at] -
-                                       expected.truth.distanceMm[at + 1]) < 20.0;
+                    const int at = (y + dy) * 640 + x + dx;
+                    smooth = std::fabs(truth[at] - truth[at + 1]) < 20.0;
                 }
             }
-            const int i = y * kWidth + x;
+            const int i = y * 640 + x;
             if (!smooth || depthBoundMm(expected, i) < 0) continue;
-            const double error = std::fabs(depth[i] - expected.truth.distanceMm[i]);
-            errors.push_back(error);
-            if (error > 25.0) ++far;
+            errors.push_back(std::fabs(depth[i] - truth[i]));
+            if (errors.back() > 25.0) ++far;
         }
     }
     ASSERT_GT(errors.size(), static_cast<size_t>(kPixels / 2));
