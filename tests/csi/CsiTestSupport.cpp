@@ -13,8 +13,35 @@
 namespace Quarvel {
 namespace csitest {
 
-std::unique_ptr<sim::SimBoard> makeBoard(sim::BoardKind kind, sim::SimSensor sensor, bool paced) {
-    return sim::SimBoard::of(kind).sensor(sensor).paced(paced).build();
+OpenSensor::OpenSensor(sim::SimBoardBuilder builder, bool start, const char* videoPath, int model)
+    : board(builder.paced(false).build()) {
+    sensor = std::make_unique<QuarvelTOFCSISensor>(board->kernel(), videoPath,
+                                                   model < 0 ? board->expectedModel() : model);
+    message = capturedStderr([&] { openResult = sensor->open(info); });
+    sensor->subframeCount = 4;
+    if (start) {
+        EXPECT_EQ(openResult, 0) << message;
+        EXPECT_EQ(sensor->start(), 0);
+    }
+}
+
+int OpenSensor::calls(sim::Call call, unsigned long request) const {
+    const auto trace = board->kernel().trace();
+    return static_cast<int>(std::count_if(trace.begin(), trace.end(), [&](const auto& record) {
+        return record.call == call && (request == 0 || record.request == request);
+    }));
+}
+
+bool OpenSensor::isOpen(const std::string& path) const {
+    const auto paths = board->kernel().openDescriptorPaths();
+    return std::find(paths.begin(), paths.end(), path) != paths.end();
+}
+
+bool OpenSensor::holdsSubframe(const uint8_t* frame, int part, uint64_t sensorFrame,
+                               int subframe) {
+    const auto expected = synthesised(*board, sensorFrame, subframe, false);
+    return wordMismatches(board->kind(), frame, part * expected.size(), expected,
+                          expected.size()) == 0;
 }
 
 std::vector<uint16_t> synthesised(sim::SimBoard& board, uint64_t frame, int subframe,
@@ -31,6 +58,17 @@ uint16_t deliveredWord(sim::BoardKind kind, uint16_t sample) {
         return static_cast<uint16_t>((sample << 4) | (sample >> 8));
     }
     return sample;
+}
+
+int wordMismatches(sim::BoardKind kind, const uint8_t* frame, size_t first,
+                   const std::vector<uint16_t>& expected, size_t count) {
+    int mismatches = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const size_t at = 2 * (first + i);
+        const auto word = static_cast<uint16_t>(frame[at] | (frame[at + 1] << 8));
+        mismatches += word != deliveredWord(kind, expected[i]);
+    }
+    return mismatches;
 }
 
 int phaseValue(uint16_t sample) {

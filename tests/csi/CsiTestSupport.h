@@ -1,4 +1,4 @@
-// Helpers shared by the CSI tests: boards, expected samples and depth checks.
+// Helpers shared by the CSI tests: an opened transport on a board, expected samples, checks.
 #pragma once
 
 #include <cstdint>
@@ -7,14 +7,35 @@
 #include <string>
 #include <vector>
 
+#include "sensor/QuarvelTOFCSISensor.h"
 #include "sim/kernel/SimBoard.h"
 
 namespace Quarvel {
 namespace csitest {
 
-// An unpaced board (sub-frames ready at once) unless `paced`.
-std::unique_ptr<sim::SimBoard> makeBoard(sim::BoardKind kind, sim::SimSensor sensor,
-                                         bool paced = false);
+constexpr size_t kHqvgaFrameBytes = 240 * 180 * 4 * 2;
+
+// Reads stderr produced by `action`.
+std::string capturedStderr(const std::function<void()>& action);
+
+// A transport opened (and, when asked, started) on an unpaced board, asking for 4 sub-frames.
+struct OpenSensor {
+    std::unique_ptr<sim::SimBoard> board;
+    std::unique_ptr<QuarvelTOFCSISensor> sensor;
+    CameraInfo info{};
+    int openResult = 0;
+    std::string message;  // what open printed
+
+    explicit OpenSensor(sim::SimBoardBuilder builder, bool start = false,
+                        const char* videoPath = "/dev/video0", int model = -1);
+    sim::SimKernel& kernel() { return board->kernel(); }
+    // Calls of kind `call` (with ioctl `request` when non-zero) in the kernel's trace.
+    int calls(sim::Call call, unsigned long request = 0) const;
+    bool isOpen(const std::string& path) const;
+    // The frame's `part`-th sub-frame is sub-frame `subframe` of sensor frame `frame`, as the
+    // board's hardware delivers it.
+    bool holdsSubframe(const uint8_t* frame, int part, uint64_t sensorFrame, int subframe);
+};
 
 // The 12-bit samples the chip synthesises for a sub-frame at its active size.
 std::vector<uint16_t> synthesised(sim::SimBoard& board, uint64_t frame, int subframe,
@@ -23,6 +44,10 @@ std::vector<uint16_t> synthesised(sim::SimBoard& board, uint64_t frame, int subf
 // A sample as the board's hardware hands it over in a 16-bit word (MSB-aligned on the
 // Jetson Xavier/Orin, low bits otherwise).
 uint16_t deliveredWord(sim::BoardKind kind, uint16_t sample);
+
+// Samples of `frame` (little-endian words from `first`) that differ from `expected`.
+int wordMismatches(sim::BoardKind kind, const uint8_t* frame, size_t first,
+                   const std::vector<uint16_t>& expected, size_t count);
 
 // The signed 11-bit phase value of a 12-bit HQVGA sample.
 int phaseValue(uint16_t sample);
@@ -53,9 +78,6 @@ private:
     uint8_t* begin = nullptr;
     size_t length = 0;
 };
-
-// Reads stderr produced by `action`.
-std::string capturedStderr(const std::function<void()>& action);
 
 }  // namespace csitest
 }  // namespace Quarvel

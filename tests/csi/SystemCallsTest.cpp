@@ -14,41 +14,33 @@ using namespace Quarvel;
 
 namespace {
 
-struct SeamFixture : testing::Test {
+struct SystemCallSeam : testing::Test {
     std::unique_ptr<sim::SimBoard> board = sim::SimBoard::raspberryPi4().paced(false).build();
     sim::SimKernel& kernel = board->kernel();
-    int attempts(unsigned long request) {
-        int count = 0;
-        for (const auto& record : kernel.trace()) count += record.request == request;
-        return count;
-    }
 };
 
 }  // namespace
 
-TEST_F(SeamFixture, RetryRuleRepeatsOnlyInterruptedTryAgainAndTimedOutUpToFiveTimes) {
-    const int fd = kernel.open("/dev/video0", 2);
+TEST_F(SystemCallSeam, RetryRuleRepeatsOnlyInterruptedTryAgainAndTimedOutUpToFiveTimes) {
+    UniqueFd fd(kernel, kernel.open("/dev/video0", 2));
     v4l2_capability capability{};
-    for (int error : {EINTR, EAGAIN, ETIMEDOUT}) {
+    const struct {
+        int error, times, result, attempts;
+    } cases[] = {{EINTR, 4, 0, 5},      {EAGAIN, 4, 0, 5}, {ETIMEDOUT, 4, 0, 5},
+                 {ETIMEDOUT, 5, -1, 5}, {EIO, 1, -1, 1}};
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(testing::Message() << entry.error << " x" << entry.times);
         kernel.clearTrace();
-        kernel.addFault({sim::Call::Ioctl, VIDIOC_QUERYCAP, "", error, 4});
-        EXPECT_EQ(retryingIoctl(kernel, fd, VIDIOC_QUERYCAP, &capability), 0) << error;
-        EXPECT_EQ(attempts(VIDIOC_QUERYCAP), 5);
+        kernel.addFault({sim::Call::Ioctl, VIDIOC_QUERYCAP, "", entry.error, entry.times});
+        EXPECT_EQ(retryingIoctl(kernel, fd.get(), VIDIOC_QUERYCAP, &capability), entry.result);
+        if (entry.result != 0) {
+            EXPECT_EQ(errno, entry.error);
+        }
+        EXPECT_EQ(kernel.trace().size(), static_cast<size_t>(entry.attempts));
     }
-    kernel.clearTrace();
-    kernel.addFault({sim::Call::Ioctl, VIDIOC_QUERYCAP, "", ETIMEDOUT, 5});
-    EXPECT_EQ(retryingIoctl(kernel, fd, VIDIOC_QUERYCAP, &capability), -1);
-    EXPECT_EQ(errno, ETIMEDOUT);
-    EXPECT_EQ(attempts(VIDIOC_QUERYCAP), 5);
-    kernel.clearTrace();
-    kernel.addFault({sim::Call::Ioctl, VIDIOC_QUERYCAP, "", EIO, 1});
-    EXPECT_EQ(retryingIoctl(kernel, fd, VIDIOC_QUERYCAP, &capability), -1);
-    EXPECT_EQ(errno, EIO);
-    EXPECT_EQ(attempts(VIDIOC_QUERYCAP), 1);
-    kernel.close(fd);
 }
 
-TEST_F(SeamFixture, UniqueFdClosesOnceEvenWhenCloseReportsAnError) {
+TEST_F(SystemCallSeam, UniqueFdClosesOnceEvenWhenCloseReportsAnError) {
     {
         UniqueFd fd(kernel, kernel.open("/dev/video0", 2));
         EXPECT_TRUE(fd.isValid());
@@ -65,7 +57,7 @@ TEST_F(SeamFixture, UniqueFdClosesOnceEvenWhenCloseReportsAnError) {
     EXPECT_EQ(kernel.openDescriptorCount(), 0);
 }
 
-TEST_F(SeamFixture, MemoryMappingKeepsAFailedUnmapAndReleasesItLater) {
+TEST_F(SystemCallSeam, MemoryMappingKeepsAFailedUnmapAndReleasesItLater) {
     UniqueFd video(kernel, kernel.open("/dev/video0", 2));
     v4l2_requestbuffers request{};
     request.count = 1;
