@@ -19,7 +19,6 @@ def pytest_configure(config):
 
 class Index:
     """Not an int, but usable as one."""
-
     def __init__(self, value):
         self.value = value
 
@@ -73,6 +72,7 @@ def wall_config(tmp_path):
 
 
 def closing(camera):
+    """Yields the camera and closes it after the test."""
     yield camera
     camera.close()
     del camera

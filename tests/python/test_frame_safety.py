@@ -52,15 +52,6 @@ class TestAfterRelease:
         # What was copied before the release stays.
         assert np.abs(depth - wall_distance_per_pixel()).max() < DEPTH_TOLERANCE_MM
 
-    def test_frame_stays_usable_after_stop_and_close(self, wall_camera):
-        assert wall_camera.start(qdc.TOFOutput.DEPTH) == Success
-        frame = next_frame(wall_camera)
-        assert wall_camera.stop() == Success
-        assert wall_camera.close() == Success
-        # The pool lives until the next start: the frame is still the user's.
-        assert np.abs(frame.getDepthData() - wall_distance_per_pixel()).max() < DEPTH_TOLERANCE_MM
-        assert wall_camera.releaseFrame(frame) == Success
-
 
 class TestAfterNextStart:
     def test_old_frames_refuse_use_and_their_release_never_frees_new_ones(self, wall_camera):
@@ -80,12 +71,17 @@ class TestAfterNextStart:
             assert new.getDepthData().shape == (180, 240)  # still handed out
             assert wall_camera.releaseFrame(new) == Success
 
-    def test_failed_start_keeps_frames_usable(self, wall_camera):
+    def test_refused_start_keeps_frames_usable_and_starts_no_thread(self, wall_camera):
+        with pytest.raises(RuntimeError):
+            wall_camera.stop()  # opened, never started
         assert wall_camera.start(qdc.TOFOutput.DEPTH) == Success
         frame = next_frame(wall_camera)
         assert wall_camera.stop() == Success
-        # Refused before a new pool is built: the old buffers live on.
+        # An output type without a member is refused before a new pool is built.
         assert wall_camera.start(qdc.TOFOutput(3)) == Failure
+        assert wall_camera.getCameraInfo().type.value == 3
+        with pytest.raises(RuntimeError):
+            wall_camera.stop()
         assert frame.getDepthData().shape == (180, 240)
         assert wall_camera.releaseFrame(frame) == Success
 
@@ -125,14 +121,14 @@ class TestAfterCameraDestruction:
         assert again.close() == Success
 
 
-def test_release_on_another_camera_is_refused_and_leaves_the_frame(wall_config):
+def test_frame_outlives_close_and_is_released_by_its_own_camera_only(wall_config):
     first = open_camera(wall_config)
     assert first.start(qdc.TOFOutput.DEPTH) == Success
     frame = next_frame(first)
-    assert first.close() == Success  # stops too; the pool and the frame stay
+    assert first.close() == Success  # stops too; the pool lives until the next start
     second = open_camera(wall_config)
     assert second.start(qdc.TOFOutput.DEPTH) == Success
     assert second.releaseFrame(frame) == Failure
-    assert frame.getDepthData().shape == (180, 240)
+    assert np.abs(frame.getDepthData() - wall_distance_per_pixel()).max() < DEPTH_TOLERANCE_MM
     assert first.releaseFrame(frame) == Success
     assert second.close() == Success

@@ -7,7 +7,7 @@ import textwrap
 import pytest
 
 import QuarvelDepthCamera as qdc
-from conftest import Index, next_frame, open_camera
+from conftest import Index, next_frame
 
 NAMESPACE = ["TOFDeviceType", "TOFOutput", "TOFConnect", "TOFControl", "TofWorkMode",
              "TofFrameWorkMode", "TOFErrorCode", "QuarvelFormat", "QuarvelInfo",
@@ -59,9 +59,15 @@ class TestNamespace:
         assert public(qdc.RawData) == ["getRawData", "getFrameFormat"]
         assert public(qdc.DepthData) == ["getDepthData", "getConfidenceData", "getAmplitudeData",
                                          "getFrameFormat"]
-        assert public(qdc.QuarvelCamera) == [m for c, m, _, _ in METHOD_DOCS if c == "QuarvelCamera"]
+        assert public(qdc.QuarvelCamera) == [m for c, m, *_ in METHOD_DOCS if c == "QuarvelCamera"]
         with pytest.raises(TypeError):
             qdc.QuarvelCamera(0)
+
+        def properties(cls):
+            return [name for name, value in vars(cls).items() if isinstance(value, property)]
+        assert properties(qdc.QuarvelFormat) == ["width", "height", "timestamp", "type"]
+        assert properties(qdc.QuarvelInfo) == [
+            "index", "connect", "device_type", "type", "width", "height", "bit_width", "bpp"]
 
     @pytest.mark.parametrize("name", ["QuarvelFrame", "RawData", "DepthData", "QuarvelFormat",
                                       "QuarvelInfo"])
@@ -83,64 +89,45 @@ class TestNamespace:
         assert "timeout: int" in qdc.QuarvelCamera.requestFrame.__doc__
 
 
-class TestRecords:
-    U32_FIELDS = ["index", "width", "height", "bit_width", "bpp"]
+U32_FIELDS = ["index", "width", "height", "bit_width", "bpp"]
+RECORD_FIELDS = [  # record, field, values it takes, values it refuses
+    *[("info", name, [2**32 - 1, Index(7)], [-1, 2**32, 1.5, "3", None]) for name in U32_FIELDS],
+    ("info", "connect", [qdc.TOFConnect.USB], [1, qdc.TOFOutput.RAW]),
+    ("info", "device_type", [qdc.TOFDeviceType.HQVGA], [1, qdc.TOFConnect.USB]),
+    ("info", "type", [qdc.TOFOutput(3)], [qdc.TOFControl.RANGE, 2, None]),
+    ("format", "timestamp", [2**64 - 1], [2**64, -1, 2.0]),
+    ("format", "width", [17], [1.5]),
+    ("format", "type", [qdc.TOFOutput.CACHE], [2, qdc.TOFConnect.USB]),
+]
 
+
+class TestRecords:
     def test_new_camera_info_is_zero_and_each_info_an_own_copy(self, camera):
         info = camera.getCameraInfo()
-        assert [getattr(info, f) for f in self.U32_FIELDS] == [0] * 5
+        assert [getattr(info, f) for f in U32_FIELDS] == [0] * 5
         assert (info.connect, info.device_type, info.type) == \
             (qdc.TOFConnect.CSI, qdc.TOFDeviceType.VGA, qdc.TOFOutput.RAW)
         info.width, info.connect = 99, qdc.TOFConnect.USB
         again = camera.getCameraInfo()
         assert (again.width, again.connect) == (0, qdc.TOFConnect.CSI)
 
-    def test_properties_in_registration_order(self):
-        def properties(cls):
-            return [name for name, value in vars(cls).items() if isinstance(value, property)]
-        assert properties(qdc.QuarvelFormat) == ["width", "height", "timestamp", "type"]
-        assert properties(qdc.QuarvelInfo) == [
-            "index", "connect", "device_type", "type", "width", "height", "bit_width", "bpp"]
-
-    @pytest.mark.parametrize("name", U32_FIELDS)
-    def test_32_bit_fields_take_their_range_and_refuse_the_rest(self, camera, name):
-        info = camera.getCameraInfo()
-        for good in (2**32 - 1, Index(7)):
-            setattr(info, name, good)
-            assert getattr(info, name) == good.__index__()
-        for bad in (-1, 2**32, 1.5, "3", None):
+    @pytest.mark.parametrize("record,name,good,bad", RECORD_FIELDS)
+    def test_fields_take_their_range_and_keep_their_value_on_refusal(
+            self, usb_camera, record, name, good, bad):
+        if record == "info":
+            target = usb_camera.getCameraInfo()
+        else:  # a QuarvelFormat only comes from a frame
+            assert usb_camera.start(qdc.TOFOutput.RAW) == qdc.TOFErrorCode.QuarvelSuccess
+            frame = next_frame(usb_camera)
+            target = frame.getFrameFormat()
+            usb_camera.releaseFrame(frame)
+        for value in good:
+            setattr(target, name, value)
+            assert int(getattr(target, name)) == value.__index__()
+        for value in bad:
             with pytest.raises(TypeError):
-                setattr(info, name, bad)
-            assert getattr(info, name) == 7
-
-    def test_enum_fields_take_only_their_own_members(self, camera):
-        info = camera.getCameraInfo()
-        info.connect, info.device_type = qdc.TOFConnect.USB, qdc.TOFDeviceType.HQVGA
-        info.type = qdc.TOFOutput(3)  # a value without a name is kept
-        for name, bad in (("connect", 1), ("connect", qdc.TOFOutput.RAW), ("device_type", 1),
-                          ("device_type", qdc.TOFConnect.USB), ("type", qdc.TOFControl.RANGE),
-                          ("type", 2), ("type", None)):
-            with pytest.raises(TypeError):
-                setattr(info, name, bad)
-        assert (info.connect, info.device_type, info.type.value) == \
-            (qdc.TOFConnect.USB, qdc.TOFDeviceType.HQVGA, 3)
-
-    def test_format_fields_take_their_ranges(self):
-        # A QuarvelFormat only comes from a frame.
-        camera = open_camera()
-        assert camera.start(qdc.TOFOutput.RAW) == qdc.TOFErrorCode.QuarvelSuccess
-        frame = next_frame(camera)
-        frame_format = frame.getFrameFormat()
-        camera.releaseFrame(frame)
-        camera.close()
-        frame_format.timestamp, frame_format.width = 2**64 - 1, 17
-        frame_format.type = qdc.TOFOutput.CACHE
-        for name, bad in (("timestamp", 2**64), ("timestamp", -1), ("timestamp", 2.0),
-                          ("width", 1.5), ("type", 2), ("type", qdc.TOFConnect.USB)):
-            with pytest.raises(TypeError):
-                setattr(frame_format, name, bad)
-        assert (frame_format.timestamp, frame_format.width, frame_format.type) == \
-            (2**64 - 1, 17, qdc.TOFOutput.CACHE)
+                setattr(target, name, value)
+            assert int(getattr(target, name)) == good[-1].__index__()
 
 
 def run_python(code, env=None):
