@@ -1,9 +1,15 @@
-"""Shared fixtures of the Python suite: the module, fresh cameras and the simulated camera."""
+"""Shared fixtures of the Python suite: fresh cameras, the simulated camera and its ground truth."""
 import gc
 
 import pytest
 
 import QuarvelDepthCamera as qdc
+
+Success = qdc.TOFErrorCode.QuarvelSuccess
+Failure = qdc.TOFErrorCode.QuarvelUnkownError
+WALL_DISTANCE_MM = 1500.0
+# Noiseless wall: 11-bit phase samples leave a few millimetres of quantisation.
+DEPTH_TOLERANCE_MM = 5.0
 
 
 def pytest_configure(config):
@@ -11,42 +17,13 @@ def pytest_configure(config):
         "markers", "slow: subprocess, signal and end-to-end tests (ctest label slow)")
 
 
-@pytest.fixture
-def camera():
-    """A camera that was never opened."""
-    cam = qdc.QuarvelCamera()
-    yield cam
-    del cam
-    gc.collect()
+class Index:
+    """Not an int, but usable as one."""
+    def __init__(self, value):
+        self.value = value
 
-
-@pytest.fixture
-def usb_camera():
-    """The built-in simulated USB camera (index 0), opened; closed after the test."""
-    cam = qdc.QuarvelCamera()
-    status = cam.open(qdc.TOFConnect.USB, 0)
-    assert status == qdc.TOFErrorCode.QuarvelSuccess, status.str()
-    yield cam
-    cam.close()
-    del cam
-    gc.collect()
-
-
-@pytest.fixture
-def frame_format(usb_camera):
-    """The QuarvelFormat of one raw frame of the simulated camera."""
-    assert usb_camera.start(qdc.TOFOutput.RAW) == qdc.TOFErrorCode.QuarvelSuccess
-    frame = usb_camera.requestFrame(5000)
-    assert frame is not None
-    frame_format = frame.getFrameFormat()
-    usb_camera.releaseFrame(frame)
-    usb_camera.stop()
-    return frame_format
-
-
-WALL_DISTANCE_MM = 1500.0
-SIMULATED_WIDTH, SIMULATED_HEIGHT = 240, 180
-SIMULATED_HORIZONTAL_FOV_DEGREES = 64.0
+    def __index__(self):
+        return self.value
 
 
 def write_camera_config(directory, **settings):
@@ -56,6 +33,37 @@ def write_camera_config(directory, **settings):
     return path
 
 
+def open_camera(config=None):
+    """A camera opened on the simulated USB camera: the built-in one or the one of `config`."""
+    camera = qdc.QuarvelCamera()
+    status = camera.open(qdc.TOFConnect.USB, 0) if config is None else \
+        camera.openWithFile(str(config))
+    assert status == Success, status.str()
+    return camera
+
+
+def next_frame(camera, timeout_ms=3000):
+    frame = camera.requestFrame(timeout_ms)
+    assert frame is not None, "no frame within the timeout"
+    return frame
+
+
+def wall_distance_per_pixel():
+    """Ground truth: distance along each pixel's ray to the wall, for the simulation's 240x180
+    pinhole camera (square pixels, centred axis, 64 degrees across)."""
+    import numpy as np
+    focal = 120 / np.tan(np.radians(32.0))
+    rows, columns = np.mgrid[0:180, 0:240]
+    dx, dy = columns + 0.5 - 120, rows + 0.5 - 90
+    return WALL_DISTANCE_MM * np.sqrt(dx * dx + dy * dy + focal * focal) / focal
+
+
+def drop_every_frame(camera):
+    """Makes the capture thread drop every frame, so that no frame ever becomes ready."""
+    assert camera.setControl(qdc.TOFControl.SKIP_FRAME_LOOP, 1) == Success
+    assert camera.setControl(qdc.TOFControl.SKIP_FRAME, 1) == Success
+
+
 @pytest.fixture
 def wall_config(tmp_path):
     """A noiseless 240x180 camera facing a flat wall at WALL_DISTANCE_MM, at 60 fps."""
@@ -63,30 +71,27 @@ def wall_config(tmp_path):
                                noise="off", fps=60)
 
 
-@pytest.fixture
-def wall_camera(wall_config):
-    """The simulated camera of `wall_config`, opened; closed after the test."""
-    cam = qdc.QuarvelCamera()
-    status = cam.openWithFile(str(wall_config))
-    assert status == qdc.TOFErrorCode.QuarvelSuccess, status.str()
-    yield cam
-    cam.close()
-    del cam
+def closing(camera):
+    """Yields the camera and closes it after the test."""
+    yield camera
+    camera.close()
+    del camera
     gc.collect()
 
 
-def wall_distance_per_pixel():
-    """Ground truth: distance along each pixel's ray to the wall, for the pinhole camera of
-    the simulation (square pixels, centred axis, 64 degrees across)."""
-    import numpy as np
-    focal = (SIMULATED_WIDTH / 2) / np.tan(np.radians(SIMULATED_HORIZONTAL_FOV_DEGREES / 2))
-    rows, columns = np.mgrid[0:SIMULATED_HEIGHT, 0:SIMULATED_WIDTH]
-    dx = columns + 0.5 - SIMULATED_WIDTH / 2
-    dy = rows + 0.5 - SIMULATED_HEIGHT / 2
-    return WALL_DISTANCE_MM * np.sqrt(dx * dx + dy * dy + focal * focal) / focal
+@pytest.fixture
+def camera():
+    """A camera that was never opened."""
+    yield from closing(qdc.QuarvelCamera())
 
 
-def drop_every_frame(camera):
-    """Makes the capture thread drop every frame, so that no frame ever becomes ready."""
-    assert camera.setControl(qdc.TOFControl.SKIP_FRAME_LOOP, 1) == qdc.TOFErrorCode.QuarvelSuccess
-    assert camera.setControl(qdc.TOFControl.SKIP_FRAME, 1) == qdc.TOFErrorCode.QuarvelSuccess
+@pytest.fixture
+def usb_camera():
+    """The built-in simulated USB camera (index 0), with sensor noise."""
+    yield from closing(open_camera())
+
+
+@pytest.fixture
+def wall_camera(wall_config):
+    """The simulated camera of `wall_config`."""
+    yield from closing(open_camera(wall_config))

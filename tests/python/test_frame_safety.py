@@ -7,84 +7,54 @@ import numpy as np
 import pytest
 
 import QuarvelDepthCamera as qdc
-from conftest import wall_distance_per_pixel
-
-Success = qdc.TOFErrorCode.QuarvelSuccess
-Failure = qdc.TOFErrorCode.QuarvelUnkownError
-TIMEOUT_MS = 3000
+from conftest import (DEPTH_TOLERANCE_MM, Failure, Success, next_frame, open_camera,
+                      wall_distance_per_pixel)
 
 DEPTH_METHODS = ["getDepthData", "getAmplitudeData", "getConfidenceData", "getFrameFormat"]
 RAW_METHODS = ["getRawData", "getFrameFormat"]
 
 
-def next_frame(camera):
-    frame = camera.requestFrame(TIMEOUT_MS)
-    assert frame is not None, "no frame within the timeout"
-    return frame
-
-
 def assert_expired(frame, methods, reason):
     for method in methods:
-        with pytest.raises(ValueError, match=reason):
+        with pytest.raises(ValueError, match="^frame is no longer valid: " + reason):
             getattr(frame, method)()
 
 
 class TestAfterRelease:
-    def test_depth_frame_refuses_use_after_release(self, wall_camera):
-        assert wall_camera.start(qdc.TOFOutput.DEPTH) == Success
-        frame = next_frame(wall_camera)
-        depth = frame.getDepthData()
-        assert wall_camera.releaseFrame(frame) == Success
-        assert_expired(frame, DEPTH_METHODS, "released")
-        # What was copied before stays.
-        assert np.abs(depth - wall_distance_per_pixel()).max() < 5.0
-
-    def test_raw_frame_refuses_use_after_release(self, wall_camera):
-        assert wall_camera.start(qdc.TOFOutput.RAW) == Success
+    @pytest.mark.parametrize("output,methods", [(qdc.TOFOutput.DEPTH, DEPTH_METHODS),
+                                                (qdc.TOFOutput.RAW, RAW_METHODS)])
+    def test_released_frame_refuses_use_and_a_second_release(self, wall_camera, output, methods):
+        assert wall_camera.start(output) == Success
         frame = next_frame(wall_camera)
         assert wall_camera.releaseFrame(frame) == Success
-        assert_expired(frame, RAW_METHODS, "released")
-
-    def test_second_release_is_refused_by_the_core(self, wall_camera):
-        assert wall_camera.start(qdc.TOFOutput.DEPTH) == Success
-        frame = next_frame(wall_camera)
-        assert wall_camera.releaseFrame(frame) == Success
+        assert_expired(frame, methods, "it was released with releaseFrame")
         assert wall_camera.releaseFrame(frame) == Failure
 
     def test_frame_handed_out_again_is_the_same_usable_object(self, wall_camera):
         assert wall_camera.start(qdc.TOFOutput.DEPTH) == Success
         first = next_frame(wall_camera)
+        depth = first.getDepthData()
         assert wall_camera.releaseFrame(first) == Success
+        # Three buffers: a live wrapper must come back within a few hand-outs.
         for _ in range(12):
             frame = next_frame(wall_camera)
             if frame is first:
                 break
-            assert_expired(first, ["getDepthData"], "released")
+            assert_expired(first, ["getDepthData"], "it was released")
+            second = next_frame(wall_camera)  # held together: distinct objects
+            assert second is not frame
+            wall_camera.releaseFrame(second)
             wall_camera.releaseFrame(frame)
         else:
             pytest.fail("the pool's three buffers never handed out the first one again")
-        assert first.getDepthData().shape == (180, 240)  # usable again
+        assert np.abs(first.getDepthData() - wall_distance_per_pixel()).max() < DEPTH_TOLERANCE_MM
         assert wall_camera.releaseFrame(first) == Success
-
-    def test_frame_stays_usable_after_stop_and_close(self, wall_camera):
-        assert wall_camera.start(qdc.TOFOutput.DEPTH) == Success
-        frame = next_frame(wall_camera)
-        assert wall_camera.stop() == Success
-        assert wall_camera.close() == Success
-        # The pool lives until the next start: the frame is still the user's.
-        assert np.abs(frame.getDepthData() - wall_distance_per_pixel()).max() < 5.0
-        assert wall_camera.releaseFrame(frame) == Success
+        # What was copied before the release stays.
+        assert np.abs(depth - wall_distance_per_pixel()).max() < DEPTH_TOLERANCE_MM
 
 
 class TestAfterNextStart:
-    def test_frame_of_the_previous_stream_refuses_use(self, wall_camera):
-        assert wall_camera.start(qdc.TOFOutput.DEPTH) == Success
-        kept = next_frame(wall_camera)  # never released
-        assert wall_camera.stop() == Success
-        assert wall_camera.start(qdc.TOFOutput.RAW) == Success
-        assert_expired(kept, DEPTH_METHODS, "started again")
-
-    def test_releasing_an_old_frame_never_releases_a_new_one(self, wall_camera):
+    def test_old_frames_refuse_use_and_their_release_never_frees_new_ones(self, wall_camera):
         assert wall_camera.start(qdc.TOFOutput.DEPTH) == Success
         # Two of the three buffers: with all but one held, the capture thread keeps
         # reclaiming the last one for newer frames and a request rarely gets it.
@@ -94,78 +64,71 @@ class TestAfterNextStart:
         assert wall_camera.start(qdc.TOFOutput.DEPTH) == Success
         new_frames = [next_frame(wall_camera) for _ in range(2)]
         for old in old_frames:
+            assert all(new is not old for new in new_frames)
+            assert_expired(old, DEPTH_METHODS, "its camera was started again")
             assert wall_camera.releaseFrame(old) == Failure
         for new in new_frames:
             assert new.getDepthData().shape == (180, 240)  # still handed out
             assert wall_camera.releaseFrame(new) == Success
 
-    def test_failed_start_keeps_frames_usable(self, wall_camera):
+    def test_refused_start_keeps_frames_usable_and_starts_no_thread(self, wall_camera):
+        with pytest.raises(RuntimeError):
+            wall_camera.stop()  # opened, never started
         assert wall_camera.start(qdc.TOFOutput.DEPTH) == Success
         frame = next_frame(wall_camera)
         assert wall_camera.stop() == Success
-        # Refused before a new pool is built: the old buffers live on.
+        # An output type without a member is refused before a new pool is built.
         assert wall_camera.start(qdc.TOFOutput(3)) == Failure
+        assert wall_camera.getCameraInfo().type.value == 3
+        with pytest.raises(RuntimeError):
+            wall_camera.stop()
         assert frame.getDepthData().shape == (180, 240)
         assert wall_camera.releaseFrame(frame) == Success
 
 
 class TestAfterCameraDestruction:
-    def test_frames_refuse_use_after_the_camera_is_deleted(self, wall_config):
-        camera = qdc.QuarvelCamera()
-        assert camera.openWithFile(str(wall_config)) == Success
-        assert camera.start(qdc.TOFOutput.DEPTH) == Success
+    @pytest.mark.parametrize("output,methods", [(qdc.TOFOutput.DEPTH, DEPTH_METHODS),
+                                                (qdc.TOFOutput.RAW, RAW_METHODS)])
+    def test_deleting_a_streaming_camera_expires_its_frames_not_their_arrays(
+            self, wall_config, output, methods):
+        camera = open_camera(wall_config)
+        assert camera.start(output) == Success
         frame = next_frame(camera)
-        depth = frame.getDepthData()
-        saved = depth.copy()
-        del camera  # still streaming, frame still held
-        gc.collect()
-        assert_expired(frame, DEPTH_METHODS, "destroyed")
-        np.testing.assert_array_equal(depth, saved)
-
-    def test_frame_does_not_keep_its_camera_alive(self, wall_config):
-        camera = qdc.QuarvelCamera()
-        assert camera.openWithFile(str(wall_config)) == Success
-        assert camera.start(qdc.TOFOutput.RAW) == Success
-        frame = next_frame(camera)
+        array = getattr(frame, methods[0])()
+        saved = array.copy()
         alive = weakref.ref(camera)
-        del camera
+        del camera  # still streaming, frame still held: the frame does not keep it alive
         gc.collect()
         assert alive() is None
-        assert_expired(frame, RAW_METHODS, "destroyed")
+        assert_expired(frame, methods, "its camera was destroyed")
+        np.testing.assert_array_equal(array, saved)
 
-    def test_deleting_a_streaming_camera_stops_and_closes_it(self, wall_config):
-        camera = qdc.QuarvelCamera()
-        assert camera.openWithFile(str(wall_config)) == Success
+    def test_deleted_camera_was_closed_and_its_frames_belong_to_no_other(self, wall_config):
+        camera = open_camera(wall_config)
         assert camera.start(qdc.TOFOutput.DEPTH) == Success
         held = [next_frame(camera) for _ in range(2)]
         del camera
         gc.collect()
         # The simulated USB camera takes one user at a time: it was closed.
-        again = qdc.QuarvelCamera()
-        assert again.openWithFile(str(wall_config)) == Success
+        again = open_camera(wall_config)
         assert again.start(qdc.TOFOutput.DEPTH) == Success
         frame = next_frame(again)
-        assert all(frame is not old for old in held)
         for old in held:
-            assert again.releaseFrame(old) == Failure  # another camera's frame
-            assert_expired(old, ["getDepthData"], "destroyed")
+            assert frame is not old
+            assert again.releaseFrame(old) == Failure
+            assert_expired(old, ["getDepthData"], "its camera was destroyed")
         assert again.releaseFrame(frame) == Success
-        assert again.stop() == Success
         assert again.close() == Success
 
 
-class TestOtherCamerasFrames:
-    def test_release_on_another_camera_is_refused_and_leaves_the_frame(self, wall_config):
-        first = qdc.QuarvelCamera()
-        assert first.openWithFile(str(wall_config)) == Success
-        assert first.start(qdc.TOFOutput.DEPTH) == Success
-        frame = next_frame(first)
-        assert first.close() == Success  # stops too; the pool and the frame stay
-        second = qdc.QuarvelCamera()
-        assert second.openWithFile(str(wall_config)) == Success
-        assert second.start(qdc.TOFOutput.DEPTH) == Success
-        assert second.releaseFrame(frame) == Failure
-        assert frame.getDepthData().shape == (180, 240)
-        assert first.releaseFrame(frame) == Success
-        assert second.stop() == Success
-        assert second.close() == Success
+def test_frame_outlives_close_and_is_released_by_its_own_camera_only(wall_config):
+    first = open_camera(wall_config)
+    assert first.start(qdc.TOFOutput.DEPTH) == Success
+    frame = next_frame(first)
+    assert first.close() == Success  # stops too; the pool lives until the next start
+    second = open_camera(wall_config)
+    assert second.start(qdc.TOFOutput.DEPTH) == Success
+    assert second.releaseFrame(frame) == Failure
+    assert np.abs(frame.getDepthData() - wall_distance_per_pixel()).max() < DEPTH_TOLERANCE_MM
+    assert first.releaseFrame(frame) == Success
+    assert second.close() == Success
