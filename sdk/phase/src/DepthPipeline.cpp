@@ -9,6 +9,7 @@
 #include "sdk/phase/si4c_raw_layout.h"
 #include "sdk/phase/src/BoxFilter.h"
 #include "sdk/phase/src/FastPhase.h"
+#include "sdk/phase/src/VectorClones.h"
 
 namespace si4c {
 
@@ -49,6 +50,7 @@ inline float wrappedDistance(float inPhase, float quadrature, float scale, float
     return d;
 }
 
+SI4C_VECTOR_CLONES
 void blendCorrelation(const float* __restrict inPhase, const float* __restrict quadrature,
                       float* __restrict filteredInPhase, float* __restrict filteredQuadrature,
                       size_t count, float weight) {
@@ -62,6 +64,163 @@ void blendCorrelation(const float* __restrict inPhase, const float* __restrict q
         filteredInPhase[i] = reset ? x : filteredInPhase[i] + weight * dx;
         filteredQuadrature[i] = reset ? y : filteredQuadrature[i] + weight * dy;
     }
+}
+
+SI4C_VECTOR_CLONES
+void blendAmplitude(const float* __restrict now, float* __restrict filtered, size_t count,
+                    float weight) {
+    for (size_t i = 0; i < count; ++i) {
+        const float difference = now[i] - filtered[i];
+        const bool reset = std::fabs(difference) > kTemporalResetRatio * now[i];
+        filtered[i] = reset ? now[i] : filtered[i] + weight * difference;
+    }
+}
+
+// The five blocks of one frequency (rows after the embedded line) and the planes decoding
+// writes.
+struct DecodeRows {
+    const uint8_t* block[SI4C_BLOCKS_PER_FREQUENCY];
+    float* inPhase;
+    float* quadrature;
+    float* amplitude;
+    float* grey;
+    float* clipped;
+};
+
+// The first frequency sets the per-pixel sums (amplitude, grey, clipping), the second adds
+// to them: no branch per pixel.
+template <bool First>
+inline void decodePlanes(const DecodeRows& rows, size_t pixels, float share) {
+    const uint8_t* const row0 = rows.block[SI4C_BLOCK_PHASE_0];
+    const uint8_t* const row1 = rows.block[SI4C_BLOCK_PHASE_90];
+    const uint8_t* const row2 = rows.block[SI4C_BLOCK_PHASE_180];
+    const uint8_t* const row3 = rows.block[SI4C_BLOCK_PHASE_270];
+    const uint8_t* const rowGrey = rows.block[SI4C_BLOCK_GREY];
+    float* const outInPhase = rows.inPhase;
+    float* const outQuadrature = rows.quadrature;
+    float* const outAmplitude = rows.amplitude;
+    float* const outGrey = rows.grey;
+    float* const outClipped = rows.clipped;
+    // Planes and raw frame never overlap.
+#pragma GCC ivdep
+    for (size_t x = 0; x < pixels; ++x) {
+        const int c0 = sampleAt(row0, x);
+        const int c1 = sampleAt(row1, x);
+        const int c2 = sampleAt(row2, x);
+        const int c3 = sampleAt(row3, x);
+        const bool clip = (c0 == SI4C_SAMPLE_MAX) | (c1 == SI4C_SAMPLE_MAX) |
+                          (c2 == SI4C_SAMPLE_MAX) | (c3 == SI4C_SAMPLE_MAX);
+        // C_k = offset + A cos(phi + k pi/2): C0 - C2 = 2A cos(phi), C3 - C1 = 2A sin(phi).
+        const float i = clip ? 0.0f : static_cast<float>(c0 - c2);
+        const float q = clip ? 0.0f : static_cast<float>(c3 - c1);
+        const float a = 0.5f * std::sqrt(i * i + q * q) * share;
+        const float g = static_cast<float>(sampleAt(rowGrey, x)) * share;
+        const float mark = clip ? 1.0f : 0.0f;
+        outInPhase[x] = i;
+        outQuadrature[x] = q;
+        if (First) {
+            outAmplitude[x] = a;
+            outGrey[x] = g;
+            outClipped[x] = mark;
+        } else {
+            outAmplitude[x] += a;
+            outGrey[x] += g;
+            outClipped[x] = std::max(outClipped[x], mark);
+        }
+    }
+}
+
+SI4C_VECTOR_CLONES
+void decodeFirstFrequency(const DecodeRows& rows, size_t pixels, float share) {
+    decodePlanes<true>(rows, pixels, share);
+}
+
+SI4C_VECTOR_CLONES
+void decodeSecondFrequency(const DecodeRows& rows, size_t pixels, float share) {
+    decodePlanes<false>(rows, pixels, share);
+}
+
+// What the last pass reads and the stream's constants.
+struct FinishInputs {
+    const float* inPhase[2];
+    const float* quadrature[2];
+    const float* offset[2];
+    const float* grey;
+    const float* clipped;
+    const float* amplitude;
+    float range[2];
+    float minimum;
+    float maximum;
+    float threshold;
+};
+
+template <bool Dual>
+inline void finishPixels(const FinishInputs& in, size_t pixels, float* __restrict depthOut,
+                         float* __restrict amplitudeOut, float* __restrict confidenceOut) {
+    const float minimum = in.minimum;
+    const float maximum = in.maximum;
+    const float threshold = in.threshold;
+    const float range0 = in.range[0];
+    const float range1 = in.range[1];
+    const float scale0 = range0 / kTwoPi;
+    const float scale1 = range1 / kTwoPi;
+    const float* const i0 = in.inPhase[0];
+    const float* const q0 = in.quadrature[0];
+    const float* const i1 = in.inPhase[1];
+    const float* const q1 = in.quadrature[1];
+    const float* const offset0 = in.offset[0];
+    const float* const offset1 = in.offset[1];
+    const float* const greyLevel = in.grey;
+    const float* const clip = in.clipped;
+    const float* const amplitudeSource = in.amplitude;
+#pragma GCC ivdep
+    for (size_t p = 0; p < pixels; ++p) {
+        float distance;
+        float modulation;  // modulation amplitude A of the denoised correlation
+        if (Dual) {
+            const float d1 = wrappedDistance(i0[p], q0[p], scale0, offset0[p], range0);
+            const float d2 = wrappedDistance(i1[p], q1[p], scale1, offset1[p], range1);
+            // Nearest integer to (d1 - d2) / step, which lies in (-3, 2); shifted positive
+            // so that truncation rounds, and clamped against rounding at the ends.
+            const float shifted = std::min(std::max((d1 - d2) / kUnwrapStepMm + 3.5f, 0.0f), 5.0f);
+            const int k = static_cast<int>(shifted);  // m + 3, 0..5
+            const float m = static_cast<float>(k) - 3.0f;
+            // n2 = -1 for m = -3, 1 for m = -1 and 1, else 0: in integer arithmetic, since
+            // selects on m here stop the compiler from vectorising the loop.
+            const float n2 = static_cast<float>((1 - (k & 1)) * (2 * std::min(k, 1) - 1));
+            const float n1 = (3.0f * n2 - m) * 0.5f;
+            distance = kFirstWeight * (d1 + n1 * kFirstRangeMm) +
+                       kSecondWeight * (d2 + n2 * kSecondRangeMm);
+            distance = distance < 0.0f ? distance + kCombinedRangeMm : distance;
+            distance = distance >= kCombinedRangeMm ? distance - kCombinedRangeMm : distance;
+            modulation = 0.25f * (std::sqrt(i0[p] * i0[p] + q0[p] * q0[p]) +
+                                  std::sqrt(i1[p] * i1[p] + q1[p] * q1[p]));
+        } else {
+            distance = wrappedDistance(i0[p], q0[p], scale0, offset0[p], range0);
+            modulation = 0.5f * std::sqrt(i0[p] * i0[p] + q0[p] * q0[p]);
+        }
+        const float snr = modulation / std::sqrt(greyLevel[p] + kReadNoiseSquared);
+        const bool isClipped = clip[p] != 0.0f;
+        const float pixelConfidence = isClipped ? 0.0f : snr / (snr + kConfidenceHalfSnr);
+        // Bitwise: every test is evaluated, which keeps the loop free of branches.
+        const bool valid = !isClipped & (pixelConfidence >= threshold) & (distance >= minimum) &
+                           (distance <= maximum);
+        depthOut[p] = valid ? distance : 0.0f;
+        confidenceOut[p] = pixelConfidence;
+        amplitudeOut[p] = amplitudeSource[p];
+    }
+}
+
+SI4C_VECTOR_CLONES
+void finishSingleFrequency(const FinishInputs& in, size_t pixels, float* depth, float* amplitude,
+                           float* confidence) {
+    finishPixels<false>(in, pixels, depth, amplitude, confidence);
+}
+
+SI4C_VECTOR_CLONES
+void finishDualFrequency(const FinishInputs& in, size_t pixels, float* depth, float* amplitude,
+                         float* confidence) {
+    finishPixels<true>(in, pixels, depth, amplitude, confidence);
 }
 
 }  // namespace
@@ -129,7 +288,12 @@ void DepthPipeline::configure(const StreamSetup& setup) {
     finalAmplitude = grayWeight < 1.0f ? amplitudeFiltered.data() : amplitudeNow.data();
     grey.assign(pixels, 0.0f);
     clipped.assign(pixels, 0.0f);
-    scratch.assign(depthRadius > 0 || grayRadius > 0 ? pixels : 0, 0.0f);
+    // The box filter's ring of filtered rows.
+    const int radius = std::max(depthRadius, grayRadius);
+    scratch.assign(radius > 0 ? static_cast<size_t>(imageWidth) *
+                                    static_cast<size_t>(std::min(2 * radius + 1, imageHeight))
+                              : 0,
+                   0.0f);
     correlationPrimed = false;
     amplitudePrimed = false;
 }
@@ -152,61 +316,31 @@ bool DepthPipeline::embeddedLinesMatch(const uint8_t* raw) const {
 }
 
 void DepthPipeline::decode(const uint8_t* raw) {
-    decodeFrequency<true>(raw, 0);
-    if (frequencies == 2) decodeFrequency<false>(raw, 1);
+    decodeFrequency(raw, 0);
+    if (frequencies == 2) decodeFrequency(raw, 1);
 }
 
-// The first frequency sets the per-pixel sums (amplitude, grey, clipping), the second adds
-// to them: no branch per pixel.
-template <bool First>
+// Each block's image is contiguous (width x height samples after its embedded line), as are
+// the planes: one loop over all pixels.
 void DepthPipeline::decodeFrequency(const uint8_t* raw, int f) {
     const size_t width = static_cast<size_t>(imageWidth);
+    const size_t pixels = width * static_cast<size_t>(imageHeight);
     const size_t blockSamples = width * static_cast<size_t>(imageHeight + SI4C_EMBEDDED_LINES);
-    const float share = 1.0f / static_cast<float>(frequencies);
-    const uint8_t* blockBase[SI4C_BLOCKS_PER_FREQUENCY];
+    DecodeRows rows;
     for (int k = 0; k < SI4C_BLOCKS_PER_FREQUENCY; ++k) {
         const size_t block = static_cast<size_t>(f * SI4C_BLOCKS_PER_FREQUENCY + k);
-        blockBase[k] = raw + 2 * (block * blockSamples + SI4C_EMBEDDED_LINES * width);
+        rows.block[k] = raw + 2 * (block * blockSamples + SI4C_EMBEDDED_LINES * width);
     }
-    for (int y = 0; y < imageHeight; ++y) {
-        const size_t rowStart = static_cast<size_t>(y) * width;
-        const uint8_t* row0 = blockBase[SI4C_BLOCK_PHASE_0] + 2 * rowStart;
-        const uint8_t* row1 = blockBase[SI4C_BLOCK_PHASE_90] + 2 * rowStart;
-        const uint8_t* row2 = blockBase[SI4C_BLOCK_PHASE_180] + 2 * rowStart;
-        const uint8_t* row3 = blockBase[SI4C_BLOCK_PHASE_270] + 2 * rowStart;
-        const uint8_t* rowGrey = blockBase[SI4C_BLOCK_GREY] + 2 * rowStart;
-        float* outInPhase = inPhase[f].data() + rowStart;
-        float* outQuadrature = quadrature[f].data() + rowStart;
-        float* outAmplitude = amplitudeNow.data() + rowStart;
-        float* outGrey = grey.data() + rowStart;
-        float* outClipped = clipped.data() + rowStart;
-        // Planes and raw frame never overlap.
-#pragma GCC ivdep
-        for (size_t x = 0; x < width; ++x) {
-            const int c0 = sampleAt(row0, x);
-            const int c1 = sampleAt(row1, x);
-            const int c2 = sampleAt(row2, x);
-            const int c3 = sampleAt(row3, x);
-            const bool clip = (c0 == SI4C_SAMPLE_MAX) | (c1 == SI4C_SAMPLE_MAX) |
-                              (c2 == SI4C_SAMPLE_MAX) | (c3 == SI4C_SAMPLE_MAX);
-            // C_k = offset + A cos(phi + k pi/2): C0 - C2 = 2A cos(phi), C3 - C1 = 2A sin(phi).
-            const float i = clip ? 0.0f : static_cast<float>(c0 - c2);
-            const float q = clip ? 0.0f : static_cast<float>(c3 - c1);
-            const float a = 0.5f * std::sqrt(i * i + q * q) * share;
-            const float g = static_cast<float>(sampleAt(rowGrey, x)) * share;
-            const float mark = clip ? 1.0f : 0.0f;
-            outInPhase[x] = i;
-            outQuadrature[x] = q;
-            if (First) {
-                outAmplitude[x] = a;
-                outGrey[x] = g;
-                outClipped[x] = mark;
-            } else {
-                outAmplitude[x] += a;
-                outGrey[x] += g;
-                outClipped[x] = std::max(outClipped[x], mark);
-            }
-        }
+    rows.inPhase = inPhase[f].data();
+    rows.quadrature = quadrature[f].data();
+    rows.amplitude = amplitudeNow.data();
+    rows.grey = grey.data();
+    rows.clipped = clipped.data();
+    const float share = 1.0f / static_cast<float>(frequencies);
+    if (f == 0) {
+        decodeFirstFrequency(rows, pixels, share);
+    } else {
+        decodeSecondFrequency(rows, pixels, share);
     }
 }
 
@@ -236,70 +370,28 @@ void DepthPipeline::denoiseAmplitude() {
         amplitudePrimed = true;
         return;
     }
-    const float* now = amplitudeNow.data();
-    float* filtered = amplitudeFiltered.data();
-    const size_t pixels = amplitudeNow.size();
-    const float weight = grayWeight;
-    for (size_t i = 0; i < pixels; ++i) {
-        const float difference = now[i] - filtered[i];
-        const bool reset = std::fabs(difference) > kTemporalResetRatio * now[i];
-        filtered[i] = reset ? now[i] : filtered[i] + weight * difference;
-    }
+    blendAmplitude(amplitudeNow.data(), amplitudeFiltered.data(), amplitudeNow.size(), grayWeight);
 }
 
-template <bool Dual>
 void DepthPipeline::finish(float* depth, float* amplitude, float* confidence) const {
+    FinishInputs in;
+    for (int f = 0; f < 2; ++f) {
+        in.inPhase[f] = finalInPhase[f];
+        in.quadrature[f] = finalQuadrature[f];
+        in.offset[f] = offsets[f].data();
+        in.range[f] = rangeMm[f];
+    }
+    in.grey = grey.data();
+    in.clipped = clipped.data();
+    in.amplitude = finalAmplitude;
+    in.minimum = params.validDistMinMm;
+    in.maximum = params.validDistMaxMm;
+    in.threshold = params.confidenceThreshold;
     const size_t pixels = amplitudeNow.size();
-    const float minimum = params.validDistMinMm;
-    const float maximum = params.validDistMaxMm;
-    const float threshold = params.confidenceThreshold;
-    const float range0 = rangeMm[0];
-    const float range1 = rangeMm[1];
-    const float scale0 = range0 / kTwoPi;
-    const float scale1 = range1 / kTwoPi;
-    const float* i0 = finalInPhase[0];
-    const float* q0 = finalQuadrature[0];
-    const float* i1 = finalInPhase[1];
-    const float* q1 = finalQuadrature[1];
-    const float* offset0 = offsets[0].data();
-    const float* offset1 = offsets[1].data();
-    const float* greyLevel = grey.data();
-    const float* clip = clipped.data();
-    const float* amplitudeSource = finalAmplitude;
-    float* depthOut = depth;
-    float* amplitudeOut = amplitude;
-    float* confidenceOut = confidence;
-#pragma GCC ivdep
-    for (size_t p = 0; p < pixels; ++p) {
-        float distance;
-        float modulation;  // modulation amplitude A of the denoised correlation
-        if (Dual) {
-            const float d1 = wrappedDistance(i0[p], q0[p], scale0, offset0[p], range0);
-            const float d2 = wrappedDistance(i1[p], q1[p], scale1, offset1[p], range1);
-            // Nearest integer to (d1 - d2) / step, which lies in (-3, 2); shifted positive
-            // so that truncation rounds, and clamped against rounding at the ends.
-            const float shifted = std::min(std::max((d1 - d2) / kUnwrapStepMm + 3.5f, 0.0f), 5.0f);
-            const float m = static_cast<float>(static_cast<int>(shifted)) - 3.0f;
-            const float n2 = m == -3.0f ? -1.0f : (std::fabs(m) == 1.0f ? 1.0f : 0.0f);
-            const float n1 = (3.0f * n2 - m) * 0.5f;
-            distance = kFirstWeight * (d1 + n1 * kFirstRangeMm) +
-                       kSecondWeight * (d2 + n2 * kSecondRangeMm);
-            distance = distance < 0.0f ? distance + kCombinedRangeMm : distance;
-            distance = distance >= kCombinedRangeMm ? distance - kCombinedRangeMm : distance;
-            modulation = 0.25f * (std::sqrt(i0[p] * i0[p] + q0[p] * q0[p]) +
-                                  std::sqrt(i1[p] * i1[p] + q1[p] * q1[p]));
-        } else {
-            distance = wrappedDistance(i0[p], q0[p], scale0, offset0[p], range0);
-            modulation = 0.5f * std::sqrt(i0[p] * i0[p] + q0[p] * q0[p]);
-        }
-        const float snr = modulation / std::sqrt(greyLevel[p] + kReadNoiseSquared);
-        const bool isClipped = clip[p] != 0.0f;
-        const float pixelConfidence = isClipped ? 0.0f : snr / (snr + kConfidenceHalfSnr);
-        const bool valid = !isClipped && pixelConfidence >= threshold && distance >= minimum &&
-                           distance <= maximum;
-        depthOut[p] = valid ? distance : 0.0f;
-        confidenceOut[p] = pixelConfidence;
-        amplitudeOut[p] = amplitudeSource[p];
+    if (frequencies == 2) {
+        finishDualFrequency(in, pixels, depth, amplitude, confidence);
+    } else {
+        finishSingleFrequency(in, pixels, depth, amplitude, confidence);
     }
 }
 
@@ -308,11 +400,7 @@ bool DepthPipeline::process(const uint8_t* raw, float* depth, float* amplitude, 
     decode(raw);
     denoiseCorrelation();
     denoiseAmplitude();
-    if (frequencies == 2) {
-        finish<true>(depth, amplitude, confidence);
-    } else {
-        finish<false>(depth, amplitude, confidence);
-    }
+    finish(depth, amplitude, confidence);
     return true;
 }
 

@@ -51,11 +51,9 @@ public:
 private:
     bool embeddedLinesMatch(const uint8_t* raw) const;
     void decode(const uint8_t* raw);
-    template <bool First>
     void decodeFrequency(const uint8_t* raw, int frequency);
     void denoiseCorrelation();
     void denoiseAmplitude();
-    template <bool Dual>
     void finish(float* depth, float* amplitude, float* confidence) const;
 
     int imageWidth = 0;
@@ -87,7 +85,7 @@ private:
 
     std::vector<float> grey;
     std::vector<float> clipped;  // 1 where a correlation sample clipped, else 0
-    std::vector<float> scratch;
+    std::vector<float> scratch;  // the box filter's ring of rows
 };
 
 }  // namespace si4c
