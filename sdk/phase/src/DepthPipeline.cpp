@@ -1,4 +1,4 @@
-// The per-frame depth computation of the phase library.
+// The per-frame depth computation of the phase library, one pass down the image.
 #include "sdk/phase/src/DepthPipeline.h"
 
 #include <algorithm>
@@ -7,7 +7,7 @@
 
 #include "sdk/phase/si4c_calibration_format.h"
 #include "sdk/phase/si4c_raw_layout.h"
-#include "sdk/phase/src/BoxFilter.h"
+#include "sdk/phase/src/BoxFilterRows.h"
 #include "sdk/phase/src/FastPhase.h"
 #include "sdk/phase/src/VectorClones.h"
 
@@ -50,10 +50,11 @@ inline float wrappedDistance(float inPhase, float quadrature, float scale, float
     return d;
 }
 
-SI4C_VECTOR_CLONES
-void blendCorrelation(const float* __restrict inPhase, const float* __restrict quadrature,
-                      float* __restrict filteredInPhase, float* __restrict filteredQuadrature,
-                      size_t count, float weight) {
+// Temporal filter of one row of the correlation: restart where the new value moved.
+inline void blendCorrelationRow(const float* __restrict inPhase,
+                                const float* __restrict quadrature,
+                                float* __restrict filteredInPhase,
+                                float* __restrict filteredQuadrature, size_t count, float weight) {
     const float resetRatioSquared = kTemporalResetRatio * kTemporalResetRatio;
     for (size_t i = 0; i < count; ++i) {
         const float x = inPhase[i];
@@ -66,9 +67,8 @@ void blendCorrelation(const float* __restrict inPhase, const float* __restrict q
     }
 }
 
-SI4C_VECTOR_CLONES
-void blendAmplitude(const float* __restrict now, float* __restrict filtered, size_t count,
-                    float weight) {
+inline void blendAmplitudeRow(const float* __restrict now, float* __restrict filtered,
+                              size_t count, float weight) {
     for (size_t i = 0; i < count; ++i) {
         const float difference = now[i] - filtered[i];
         const bool reset = std::fabs(difference) > kTemporalResetRatio * now[i];
@@ -76,9 +76,9 @@ void blendAmplitude(const float* __restrict now, float* __restrict filtered, siz
     }
 }
 
-// The five blocks of one frequency (rows after the embedded line) and the planes decoding
-// writes.
-struct DecodeRows {
+// One row of the five blocks of a frequency and the rows decoding writes. The first
+// frequency sets the per-pixel sums (amplitude, grey, clipping), the second adds to them.
+struct DecodeRow {
     const uint8_t* block[SI4C_BLOCKS_PER_FREQUENCY];
     float* inPhase;
     float* quadrature;
@@ -87,23 +87,21 @@ struct DecodeRows {
     float* clipped;
 };
 
-// The first frequency sets the per-pixel sums (amplitude, grey, clipping), the second adds
-// to them: no branch per pixel.
 template <bool First>
-inline void decodePlanes(const DecodeRows& rows, size_t pixels, float share) {
-    const uint8_t* const row0 = rows.block[SI4C_BLOCK_PHASE_0];
-    const uint8_t* const row1 = rows.block[SI4C_BLOCK_PHASE_90];
-    const uint8_t* const row2 = rows.block[SI4C_BLOCK_PHASE_180];
-    const uint8_t* const row3 = rows.block[SI4C_BLOCK_PHASE_270];
-    const uint8_t* const rowGrey = rows.block[SI4C_BLOCK_GREY];
-    float* const outInPhase = rows.inPhase;
-    float* const outQuadrature = rows.quadrature;
-    float* const outAmplitude = rows.amplitude;
-    float* const outGrey = rows.grey;
-    float* const outClipped = rows.clipped;
-    // Planes and raw frame never overlap.
+inline void decodeRow(const DecodeRow& row, size_t width, float share) {
+    const uint8_t* const row0 = row.block[SI4C_BLOCK_PHASE_0];
+    const uint8_t* const row1 = row.block[SI4C_BLOCK_PHASE_90];
+    const uint8_t* const row2 = row.block[SI4C_BLOCK_PHASE_180];
+    const uint8_t* const row3 = row.block[SI4C_BLOCK_PHASE_270];
+    const uint8_t* const rowGrey = row.block[SI4C_BLOCK_GREY];
+    float* const outInPhase = row.inPhase;
+    float* const outQuadrature = row.quadrature;
+    float* const outAmplitude = row.amplitude;
+    float* const outGrey = row.grey;
+    float* const outClipped = row.clipped;
+    // Rows and raw frame never overlap.
 #pragma GCC ivdep
-    for (size_t x = 0; x < pixels; ++x) {
+    for (size_t x = 0; x < width; ++x) {
         const int c0 = sampleAt(row0, x);
         const int c1 = sampleAt(row1, x);
         const int c2 = sampleAt(row2, x);
@@ -130,38 +128,34 @@ inline void decodePlanes(const DecodeRows& rows, size_t pixels, float share) {
     }
 }
 
-SI4C_VECTOR_CLONES
-void decodeFirstFrequency(const DecodeRows& rows, size_t pixels, float share) {
-    decodePlanes<true>(rows, pixels, share);
-}
-
-SI4C_VECTOR_CLONES
-void decodeSecondFrequency(const DecodeRows& rows, size_t pixels, float share) {
-    decodePlanes<false>(rows, pixels, share);
-}
-
-// What the last pass reads and the stream's constants.
-struct FinishInputs {
+// What the last step of one row reads.
+struct FinishRow {
     const float* inPhase[2];
     const float* quadrature[2];
     const float* offset[2];
     const float* grey;
     const float* clipped;
     const float* amplitude;
+    float* depthOut;
+    float* amplitudeOut;
+    float* confidenceOut;
+};
+
+struct FinishConstants {
     float range[2];
     float minimum;
     float maximum;
     float threshold;
 };
 
-template <bool Dual>
-inline void finishPixels(const FinishInputs& in, size_t pixels, float* __restrict depthOut,
-                         float* __restrict amplitudeOut, float* __restrict confidenceOut) {
-    const float minimum = in.minimum;
-    const float maximum = in.maximum;
-    const float threshold = in.threshold;
-    const float range0 = in.range[0];
-    const float range1 = in.range[1];
+// Without calibration every offset is 0, and d - 0 is d: the offsets are not read then.
+template <bool Dual, bool Calibrated>
+inline void finishRow(const FinishRow& in, const FinishConstants& constants, size_t width) {
+    const float minimum = constants.minimum;
+    const float maximum = constants.maximum;
+    const float threshold = constants.threshold;
+    const float range0 = constants.range[0];
+    const float range1 = constants.range[1];
     const float scale0 = range0 / kTwoPi;
     const float scale1 = range1 / kTwoPi;
     const float* const i0 = in.inPhase[0];
@@ -173,13 +167,18 @@ inline void finishPixels(const FinishInputs& in, size_t pixels, float* __restric
     const float* const greyLevel = in.grey;
     const float* const clip = in.clipped;
     const float* const amplitudeSource = in.amplitude;
+    float* const depthOut = in.depthOut;
+    float* const amplitudeOut = in.amplitudeOut;
+    float* const confidenceOut = in.confidenceOut;
 #pragma GCC ivdep
-    for (size_t p = 0; p < pixels; ++p) {
+    for (size_t p = 0; p < width; ++p) {
         float distance;
         float modulation;  // modulation amplitude A of the denoised correlation
         if (Dual) {
-            const float d1 = wrappedDistance(i0[p], q0[p], scale0, offset0[p], range0);
-            const float d2 = wrappedDistance(i1[p], q1[p], scale1, offset1[p], range1);
+            const float d1 =
+                wrappedDistance(i0[p], q0[p], scale0, Calibrated ? offset0[p] : 0.0f, range0);
+            const float d2 =
+                wrappedDistance(i1[p], q1[p], scale1, Calibrated ? offset1[p] : 0.0f, range1);
             // Nearest integer to (d1 - d2) / step, which lies in (-3, 2); shifted positive
             // so that truncation rounds, and clamped against rounding at the ends.
             const float shifted = std::min(std::max((d1 - d2) / kUnwrapStepMm + 3.5f, 0.0f), 5.0f);
@@ -196,7 +195,8 @@ inline void finishPixels(const FinishInputs& in, size_t pixels, float* __restric
             modulation = 0.25f * (std::sqrt(i0[p] * i0[p] + q0[p] * q0[p]) +
                                   std::sqrt(i1[p] * i1[p] + q1[p] * q1[p]));
         } else {
-            distance = wrappedDistance(i0[p], q0[p], scale0, offset0[p], range0);
+            distance =
+                wrappedDistance(i0[p], q0[p], scale0, Calibrated ? offset0[p] : 0.0f, range0);
             modulation = 0.5f * std::sqrt(i0[p] * i0[p] + q0[p] * q0[p]);
         }
         const float snr = modulation / std::sqrt(greyLevel[p] + kReadNoiseSquared);
@@ -211,16 +211,143 @@ inline void finishPixels(const FinishInputs& in, size_t pixels, float* __restric
     }
 }
 
-SI4C_VECTOR_CLONES
-void finishSingleFrequency(const FinishInputs& in, size_t pixels, float* depth, float* amplitude,
-                           float* confidence) {
-    finishPixels<false>(in, pixels, depth, amplitude, confidence);
-}
+// Everything one frame's pass needs: the raw frame, the stream's state and its rows.
+struct FrameJob {
+    const uint8_t* raw;
+    int width;
+    int height;
+    int frequencies;
+    int depthRadius;
+    int grayRadius;
+    float depthWeight;  // 1: temporal filter off
+    float grayWeight;
+    bool correlationPrimed;
+    bool amplitudePrimed;
+    float* filteredInPhase[2];
+    float* filteredQuadrature[2];
+    float* amplitudeFiltered;
+    const float* offsets[2];  // null without calibration
+    FinishConstants constants;
+    // Rings of rows: horizontally filtered correlation and amplitude, decoded grey and
+    // clipping marks.
+    rows::Ring inPhaseRing[2];
+    rows::Ring quadratureRing[2];
+    rows::Ring amplitudeRing;
+    rows::Ring greyRing;
+    rows::Ring clippedRing;
+    // Single rows: decoded correlation and amplitude before filtering, and the vertically
+    // filtered correlation and amplitude of the output row.
+    float* decodedInPhase[2];
+    float* decodedQuadrature[2];
+    float* decodedAmplitude;
+    float* inPhaseRow[2];
+    float* quadratureRow[2];
+    float* amplitudeRow;
+    float* depth;
+    float* amplitude;
+    float* confidence;
+};
 
+// Raw row y is decoded and filtered horizontally into the rings; output row y - R (R the
+// larger radius) follows, since the rings then hold every row its vertical windows need.
+// Rings of 2R + 1 rows suffice. Each value goes through the same operations in the same
+// order as when every step ran over the whole plane: the bits are the same.
 SI4C_VECTOR_CLONES
-void finishDualFrequency(const FinishInputs& in, size_t pixels, float* depth, float* amplitude,
-                         float* confidence) {
-    finishPixels<true>(in, pixels, depth, amplitude, confidence);
+void processFrame(const FrameJob& job) {
+    const size_t width = static_cast<size_t>(job.width);
+    const int height = job.height;
+    const int lag = std::max(job.depthRadius, job.grayRadius);
+    const size_t blockSamples = width * static_cast<size_t>(height + SI4C_EMBEDDED_LINES);
+    const float share = 1.0f / static_cast<float>(job.frequencies);
+    for (int y = 0; y < height + lag; ++y) {
+        if (y < height) {
+            const size_t rowStart = static_cast<size_t>(y) * width;
+            for (int f = 0; f < job.frequencies; ++f) {
+                DecodeRow row;
+                for (int k = 0; k < SI4C_BLOCKS_PER_FREQUENCY; ++k) {
+                    const size_t block = static_cast<size_t>(f * SI4C_BLOCKS_PER_FREQUENCY + k);
+                    row.block[k] =
+                        job.raw + 2 * (block * blockSamples + SI4C_EMBEDDED_LINES * width + rowStart);
+                }
+                row.inPhase = job.decodedInPhase[f];
+                row.quadrature = job.decodedQuadrature[f];
+                row.amplitude = job.decodedAmplitude;
+                row.grey = job.greyRing.row(y);
+                row.clipped = job.clippedRing.row(y);
+                if (f == 0) {
+                    decodeRow<true>(row, width, share);
+                } else {
+                    decodeRow<false>(row, width, share);
+                }
+                rows::filterRow(job.decodedInPhase[f], job.inPhaseRing[f].row(y), job.width,
+                                job.depthRadius);
+                rows::filterRow(job.decodedQuadrature[f], job.quadratureRing[f].row(y),
+                                job.width, job.depthRadius);
+            }
+            rows::filterRow(job.decodedAmplitude, job.amplitudeRing.row(y), job.width,
+                            job.grayRadius);
+        }
+        const int out = y - lag;
+        if (out < 0) continue;
+        const size_t outStart = static_cast<size_t>(out) * width;
+
+        FinishRow finish;
+        const int depthRows = rows::rowRadius(out, height, job.depthRadius);
+        for (int f = 0; f < 2; ++f) {
+            finish.inPhase[f] = nullptr;
+            finish.quadrature[f] = nullptr;
+            finish.offset[f] = nullptr;
+        }
+        for (int f = 0; f < job.frequencies; ++f) {
+            rows::columnMean(job.inPhaseRing[f], out, depthRows, job.inPhaseRow[f]);
+            rows::columnMean(job.quadratureRing[f], out, depthRows, job.quadratureRow[f]);
+            finish.inPhase[f] = job.inPhaseRow[f];
+            finish.quadrature[f] = job.quadratureRow[f];
+            finish.offset[f] = job.offsets[f] != nullptr ? job.offsets[f] + outStart : nullptr;
+            if (job.depthWeight < 1.0f) {
+                float* filteredI = job.filteredInPhase[f] + outStart;
+                float* filteredQ = job.filteredQuadrature[f] + outStart;
+                if (!job.correlationPrimed) {
+                    std::copy(job.inPhaseRow[f], job.inPhaseRow[f] + width, filteredI);
+                    std::copy(job.quadratureRow[f], job.quadratureRow[f] + width, filteredQ);
+                } else {
+                    blendCorrelationRow(job.inPhaseRow[f], job.quadratureRow[f], filteredI,
+                                        filteredQ, width, job.depthWeight);
+                }
+                finish.inPhase[f] = filteredI;
+                finish.quadrature[f] = filteredQ;
+            }
+        }
+        rows::columnMean(job.amplitudeRing, out, rows::rowRadius(out, height, job.grayRadius),
+                         job.amplitudeRow);
+        finish.amplitude = job.amplitudeRow;
+        if (job.grayWeight < 1.0f) {
+            float* filtered = job.amplitudeFiltered + outStart;
+            if (!job.amplitudePrimed) {
+                std::copy(job.amplitudeRow, job.amplitudeRow + width, filtered);
+            } else {
+                blendAmplitudeRow(job.amplitudeRow, filtered, width, job.grayWeight);
+            }
+            finish.amplitude = filtered;
+        }
+        finish.grey = job.greyRing.row(out);
+        finish.clipped = job.clippedRing.row(out);
+        finish.depthOut = job.depth + outStart;
+        finish.amplitudeOut = job.amplitude + outStart;
+        finish.confidenceOut = job.confidence + outStart;
+        const bool calibrated = job.offsets[0] != nullptr;
+        if (job.frequencies == 2) {
+            if (calibrated) {
+                finishRow<true, true>(finish, job.constants, width);
+            } else {
+                finishRow<true, false>(finish, job.constants, width);
+            }
+        } else if (calibrated) {
+            finishRow<false, true>(finish, job.constants, width);
+        } else {
+            finishRow<false, false>(finish, job.constants, width);
+        }
+    }
 }
 
 }  // namespace
@@ -268,35 +395,24 @@ void DepthPipeline::configure(const StreamSetup& setup) {
         params.temporalGrayMethod == 1 ? temporalWeightForLevel(params.temporalGrayLevel) : 1.0f;
 
     const size_t pixels = static_cast<size_t>(imageWidth) * static_cast<size_t>(imageHeight);
+    const bool temporal = depthWeight < 1.0f;
     for (int f = 0; f < 2; ++f) {
         const size_t size = f < frequencies ? pixels : 0;
-        inPhase[f].assign(size, 0.0f);
-        quadrature[f].assign(size, 0.0f);
-        filteredInPhase[f].assign(depthWeight < 1.0f ? size : 0, 0.0f);
-        filteredQuadrature[f].assign(depthWeight < 1.0f ? size : 0, 0.0f);
-        offsets[f].assign(size, 0.0f);
+        filteredInPhase[f].assign(temporal ? size : 0, 0.0f);
+        filteredQuadrature[f].assign(temporal ? size : 0, 0.0f);
+        offsets[f].assign(setup.calibration != nullptr ? size : 0, 0.0f);
         if (size != 0 && setup.calibration != nullptr) {
             const float* table = setup.calibration + static_cast<size_t>(tables[f]) * pixels;
             std::copy(table, table + pixels, offsets[f].begin());
         }
-        const bool temporal = depthWeight < 1.0f;
-        finalInPhase[f] = temporal ? filteredInPhase[f].data() : inPhase[f].data();
-        finalQuadrature[f] = temporal ? filteredQuadrature[f].data() : quadrature[f].data();
     }
-    amplitudeNow.assign(pixels, 0.0f);
     amplitudeFiltered.assign(grayWeight < 1.0f ? pixels : 0, 0.0f);
-    finalAmplitude = grayWeight < 1.0f ? amplitudeFiltered.data() : amplitudeNow.data();
-    grey.assign(pixels, 0.0f);
-    clipped.assign(pixels, 0.0f);
-    // The box filter's ring of filtered rows.
-    const int radius = std::max(depthRadius, grayRadius);
-    scratch.assign(radius > 0 ? static_cast<size_t>(imageWidth) *
-                                    static_cast<size_t>(std::min(2 * radius + 1, imageHeight))
-                              : 0,
-                   0.0f);
+    rowMemory.assign(static_cast<size_t>(imageWidth) * (kRings * ringLines() + kSingleRows), 0.0f);
     correlationPrimed = false;
     amplitudePrimed = false;
 }
+
+int DepthPipeline::ringLines() const { return 2 * std::max(depthRadius, grayRadius) + 1; }
 
 bool DepthPipeline::embeddedLinesMatch(const uint8_t* raw) const {
     const size_t blockSamples =
@@ -315,92 +431,62 @@ bool DepthPipeline::embeddedLinesMatch(const uint8_t* raw) const {
     return true;
 }
 
-void DepthPipeline::decode(const uint8_t* raw) {
-    decodeFrequency(raw, 0);
-    if (frequencies == 2) decodeFrequency(raw, 1);
-}
-
-// Each block's image is contiguous (width x height samples after its embedded line), as are
-// the planes: one loop over all pixels.
-void DepthPipeline::decodeFrequency(const uint8_t* raw, int f) {
-    const size_t width = static_cast<size_t>(imageWidth);
-    const size_t pixels = width * static_cast<size_t>(imageHeight);
-    const size_t blockSamples = width * static_cast<size_t>(imageHeight + SI4C_EMBEDDED_LINES);
-    DecodeRows rows;
-    for (int k = 0; k < SI4C_BLOCKS_PER_FREQUENCY; ++k) {
-        const size_t block = static_cast<size_t>(f * SI4C_BLOCKS_PER_FREQUENCY + k);
-        rows.block[k] = raw + 2 * (block * blockSamples + SI4C_EMBEDDED_LINES * width);
-    }
-    rows.inPhase = inPhase[f].data();
-    rows.quadrature = quadrature[f].data();
-    rows.amplitude = amplitudeNow.data();
-    rows.grey = grey.data();
-    rows.clipped = clipped.data();
-    const float share = 1.0f / static_cast<float>(frequencies);
-    if (f == 0) {
-        decodeFirstFrequency(rows, pixels, share);
-    } else {
-        decodeSecondFrequency(rows, pixels, share);
-    }
-}
-
-void DepthPipeline::denoiseCorrelation() {
-    const size_t pixels = amplitudeNow.size();
-    for (int f = 0; f < frequencies; ++f) {
-        boxFilterInPlace(inPhase[f].data(), scratch.data(), imageWidth, imageHeight, depthRadius);
-        boxFilterInPlace(quadrature[f].data(), scratch.data(), imageWidth, imageHeight,
-                         depthRadius);
-        if (depthWeight >= 1.0f) continue;
-        if (!correlationPrimed) {
-            std::copy(inPhase[f].begin(), inPhase[f].end(), filteredInPhase[f].begin());
-            std::copy(quadrature[f].begin(), quadrature[f].end(), filteredQuadrature[f].begin());
-        } else {
-            blendCorrelation(inPhase[f].data(), quadrature[f].data(), filteredInPhase[f].data(),
-                             filteredQuadrature[f].data(), pixels, depthWeight);
-        }
-    }
-    correlationPrimed = true;
-}
-
-void DepthPipeline::denoiseAmplitude() {
-    boxFilterInPlace(amplitudeNow.data(), scratch.data(), imageWidth, imageHeight, grayRadius);
-    if (grayWeight >= 1.0f) return;
-    if (!amplitudePrimed) {
-        std::copy(amplitudeNow.begin(), amplitudeNow.end(), amplitudeFiltered.begin());
-        amplitudePrimed = true;
-        return;
-    }
-    blendAmplitude(amplitudeNow.data(), amplitudeFiltered.data(), amplitudeNow.size(), grayWeight);
-}
-
-void DepthPipeline::finish(float* depth, float* amplitude, float* confidence) const {
-    FinishInputs in;
-    for (int f = 0; f < 2; ++f) {
-        in.inPhase[f] = finalInPhase[f];
-        in.quadrature[f] = finalQuadrature[f];
-        in.offset[f] = offsets[f].data();
-        in.range[f] = rangeMm[f];
-    }
-    in.grey = grey.data();
-    in.clipped = clipped.data();
-    in.amplitude = finalAmplitude;
-    in.minimum = params.validDistMinMm;
-    in.maximum = params.validDistMaxMm;
-    in.threshold = params.confidenceThreshold;
-    const size_t pixels = amplitudeNow.size();
-    if (frequencies == 2) {
-        finishDualFrequency(in, pixels, depth, amplitude, confidence);
-    } else {
-        finishSingleFrequency(in, pixels, depth, amplitude, confidence);
-    }
-}
-
 bool DepthPipeline::process(const uint8_t* raw, float* depth, float* amplitude, float* confidence) {
     if (frequencies == 0 || !embeddedLinesMatch(raw)) return false;
-    decode(raw);
-    denoiseCorrelation();
-    denoiseAmplitude();
-    finish(depth, amplitude, confidence);
+    FrameJob job;
+    job.raw = raw;
+    job.width = imageWidth;
+    job.height = imageHeight;
+    job.frequencies = frequencies;
+    job.depthRadius = depthRadius;
+    job.grayRadius = grayRadius;
+    job.depthWeight = depthWeight;
+    job.grayWeight = grayWeight;
+    job.correlationPrimed = correlationPrimed;
+    job.amplitudePrimed = amplitudePrimed;
+    job.amplitudeFiltered = amplitudeFiltered.data();
+    job.constants = {{rangeMm[0], rangeMm[1]},
+                     params.validDistMinMm,
+                     params.validDistMaxMm,
+                     params.confidenceThreshold};
+    // rowMemory: kRings rings of ringLines() rows, then kSingleRows single rows.
+    const size_t width = static_cast<size_t>(imageWidth);
+    const int lines = ringLines();
+    float* next = rowMemory.data();
+    auto ring = [&]() {
+        const rows::Ring made{next, width, lines};
+        next += width * static_cast<size_t>(lines);
+        return made;
+    };
+    auto row = [&]() {
+        float* made = next;
+        next += width;
+        return made;
+    };
+    for (int f = 0; f < 2; ++f) {
+        job.filteredInPhase[f] = filteredInPhase[f].data();
+        job.filteredQuadrature[f] = filteredQuadrature[f].data();
+        job.offsets[f] = offsets[f].empty() ? nullptr : offsets[f].data();
+        job.inPhaseRing[f] = ring();
+        job.quadratureRing[f] = ring();
+    }
+    job.amplitudeRing = ring();
+    job.greyRing = ring();
+    job.clippedRing = ring();
+    for (int f = 0; f < 2; ++f) {
+        job.decodedInPhase[f] = row();
+        job.decodedQuadrature[f] = row();
+        job.inPhaseRow[f] = row();
+        job.quadratureRow[f] = row();
+    }
+    job.decodedAmplitude = row();
+    job.amplitudeRow = row();
+    job.depth = depth;
+    job.amplitude = amplitude;
+    job.confidence = confidence;
+    processFrame(job);
+    correlationPrimed = true;
+    amplitudePrimed = true;
     return true;
 }
 
