@@ -249,9 +249,9 @@ int SimulatedUsbCamera::capture(QuarvelImageFrame* frame, int timeoutMs) {
     what.frame = slot.frame;
     what.subframe = slot.subframe;
     what.shortRange = frameModulation == sim::HqvgaModulation::ShortRange ? 1 : 0;
-    what.handedOverNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                            Clock::now().time_since_epoch())
-                            .count();
+    what.handedOverNs =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+            .count();
     deliveries.push_back({slot.timestampMs, what});
     if (deliveries.size() > kDeliveriesKept) deliveries.pop_front();
     return QUARVEL_EVK_SUCCESS;

@@ -136,8 +136,7 @@ bool SimulatedCameraConfig::parse(const std::string& text, SimulatedCameraConfig
                 config.unthrottled = true;
                 config.replay = true;
             } else {
-                return fail("pacing must be realtime, unthrottled or replay, got '" + value +
-                            "'");
+                return fail("pacing must be realtime, unthrottled or replay, got '" + value + "'");
             }
         } else {
             return fail("unknown key '" + key + "'");

@@ -20,7 +20,8 @@ void boxFilterInPlace(float* plane, float* scratch, int width, int height, int r
     const size_t stride = static_cast<size_t>(width);
     const rows::Ring ring{scratch, stride, std::min(2 * radius + 1, height)};
     for (int y = 0; y < height + radius; ++y) {
-        if (y < height) rows::filterRow(plane + static_cast<size_t>(y) * stride, ring.row(y), width, radius);
+        if (y < height)
+            rows::filterRow(plane + static_cast<size_t>(y) * stride, ring.row(y), width, radius);
         const int row = y - radius;
         if (row < 0) continue;
         rows::columnMean(ring, row, rows::rowRadius(row, height, radius),

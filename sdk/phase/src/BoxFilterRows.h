@@ -53,11 +53,21 @@ inline void filterRow(const float* __restrict in, float* __restrict out, int wid
     const float* source = in + left;
     float* target = out + left;
     switch (radius) {
-        case 1: windowSums<1>(source, target, count, scale); break;
-        case 2: windowSums<2>(source, target, count, scale); break;
-        case 3: windowSums<3>(source, target, count, scale); break;
-        case 4: windowSums<4>(source, target, count, scale); break;
-        default: windowSums(source, target, count, radius, scale); break;
+        case 1:
+            windowSums<1>(source, target, count, scale);
+            break;
+        case 2:
+            windowSums<2>(source, target, count, scale);
+            break;
+        case 3:
+            windowSums<3>(source, target, count, scale);
+            break;
+        case 4:
+            windowSums<4>(source, target, count, scale);
+            break;
+        default:
+            windowSums(source, target, count, radius, scale);
+            break;
     }
 }
 
@@ -72,8 +82,7 @@ struct Ring {
 // out[x] = (rows[0][x] + ... + rows[N - 1][x]) * scale, summed in that order. The rows
 // never overlap `out`.
 template <int N>
-inline void columnSums(const float* const* rows, float* __restrict out, size_t width,
-                       float scale) {
+inline void columnSums(const float* const* rows, float* __restrict out, size_t width, float scale) {
     const float* line[N];
     for (int k = 0; k < N; ++k) line[k] = rows[k];
 #pragma GCC ivdep
@@ -93,10 +102,18 @@ inline void columnMean(const Ring& ring, int y, int ry, float* __restrict out) {
         const float* window[2 * kUnrolledRadius + 1];
         for (int k = 0; k <= 2 * ry; ++k) window[k] = ring.row(y - ry + k);
         switch (ry) {
-            case 1: columnSums<3>(window, out, width, scale); return;
-            case 2: columnSums<5>(window, out, width, scale); return;
-            case 3: columnSums<7>(window, out, width, scale); return;
-            default: columnSums<9>(window, out, width, scale); return;
+            case 1:
+                columnSums<3>(window, out, width, scale);
+                return;
+            case 2:
+                columnSums<5>(window, out, width, scale);
+                return;
+            case 3:
+                columnSums<7>(window, out, width, scale);
+                return;
+            default:
+                columnSums<9>(window, out, width, scale);
+                return;
         }
     }
     const float* first = ring.row(y - ry);

@@ -51,8 +51,7 @@ inline float wrappedDistance(float inPhase, float quadrature, float scale, float
 }
 
 // Temporal filter of one row of the correlation: restart where the new value moved.
-inline void blendCorrelationRow(const float* __restrict inPhase,
-                                const float* __restrict quadrature,
+inline void blendCorrelationRow(const float* __restrict inPhase, const float* __restrict quadrature,
                                 float* __restrict filteredInPhase,
                                 float* __restrict filteredQuadrature, size_t count, float weight) {
     const float resetRatioSquared = kTemporalResetRatio * kTemporalResetRatio;
@@ -67,8 +66,8 @@ inline void blendCorrelationRow(const float* __restrict inPhase,
     }
 }
 
-inline void blendAmplitudeRow(const float* __restrict now, float* __restrict filtered,
-                              size_t count, float weight) {
+inline void blendAmplitudeRow(const float* __restrict now, float* __restrict filtered, size_t count,
+                              float weight) {
     for (size_t i = 0; i < count; ++i) {
         const float difference = now[i] - filtered[i];
         const bool reset = std::fabs(difference) > kTemporalResetRatio * now[i];
@@ -266,8 +265,8 @@ void processFrame(const FrameJob& job) {
                 DecodeRow row;
                 for (int k = 0; k < SI4C_BLOCKS_PER_FREQUENCY; ++k) {
                     const size_t block = static_cast<size_t>(f * SI4C_BLOCKS_PER_FREQUENCY + k);
-                    row.block[k] =
-                        job.raw + 2 * (block * blockSamples + SI4C_EMBEDDED_LINES * width + rowStart);
+                    row.block[k] = job.raw + 2 * (block * blockSamples +
+                                                  SI4C_EMBEDDED_LINES * width + rowStart);
                 }
                 row.inPhase = job.decodedInPhase[f];
                 row.quadrature = job.decodedQuadrature[f];
@@ -281,8 +280,8 @@ void processFrame(const FrameJob& job) {
                 }
                 rows::filterRow(job.decodedInPhase[f], job.inPhaseRing[f].row(y), job.width,
                                 job.depthRadius);
-                rows::filterRow(job.decodedQuadrature[f], job.quadratureRing[f].row(y),
-                                job.width, job.depthRadius);
+                rows::filterRow(job.decodedQuadrature[f], job.quadratureRing[f].row(y), job.width,
+                                job.depthRadius);
             }
             rows::filterRow(job.decodedAmplitude, job.amplitudeRing.row(y), job.width,
                             job.grayRadius);
