@@ -162,41 +162,55 @@ def compare(ours, library):
     return float(ulps.max()), float(np.mean(ours.view(np.uint32) == library.view(np.uint32)))
 
 
-def run_mode(directory, name):
+def load_mode(directory, name):
     dual = name == "dual"
     blocks = 10 if dual else 5
     frame_samples = blocks * (HEIGHT + 1) * WIDTH
     raw = np.fromfile(f"{directory}/{name}_raw.bin", dtype="<u2").reshape(-1, frame_samples)
     library = np.fromfile(f"{directory}/{name}_planes.bin", dtype=F).reshape(
         len(raw), 3, HEIGHT, WIDTH)
+    return dual, raw, library
 
-    # Same frames, same order, from a fresh start: the planes must agree to float rounding.
-    ours = PhaseLibrary(dual)
-    worst_ulps, identical = 0.0, []
-    for n, frame in enumerate(raw):
-        for plane, theirs in zip(ours.process(frame), library[n]):
-            ulps, same = compare(plane, theirs)
-            worst_ulps = max(worst_ulps, ulps)
-            identical.append(same)
 
-    timed = PhaseLibrary(dual)
-    timed.process(raw[0])
-    times = []
-    for repeat in range(3):
-        start = time.perf_counter()
-        for frame in raw:
-            timed.process(frame)
-        times.append((time.perf_counter() - start) / len(raw))
-    times.sort()
-    return {f"phase_{name}_numpy_frame_us": times[1] * 1e6,
-            f"phase_{name}_numpy_max_ulps": worst_ulps,
-            f"phase_{name}_numpy_identical_share": float(np.mean(identical))}
+def agreement(directory):
+    """The same frames in the same order from a fresh start: per mode, the largest difference
+    from the library's planes in units of float spacing, and the share of identical values."""
+    result = {}
+    for name in ("single", "dual"):
+        dual, raw, library = load_mode(directory, name)
+        ours = PhaseLibrary(dual)
+        worst_ulps, identical = 0.0, []
+        for n, frame in enumerate(raw):
+            for plane, theirs in zip(ours.process(frame), library[n]):
+                ulps, same = compare(plane, theirs)
+                worst_ulps = max(worst_ulps, ulps)
+                identical.append(same)
+        result[f"phase_{name}_numpy_max_ulps"] = worst_ulps
+        result[f"phase_{name}_numpy_identical_share"] = float(np.mean(identical))
+    return result
+
+
+def timing(directory, repeats=3):
+    """Microseconds per frame per mode (median of `repeats` passes over the frames)."""
+    result = {}
+    for name in ("single", "dual"):
+        dual, raw, _ = load_mode(directory, name)
+        timed = PhaseLibrary(dual)
+        timed.process(raw[0])
+        times = []
+        for _ in range(repeats):
+            start = time.perf_counter()
+            for frame in raw:
+                timed.process(frame)
+            times.append((time.perf_counter() - start) / len(raw))
+        times.sort()
+        result[f"phase_{name}_numpy_frame_us"] = times[len(times) // 2] * 1e6
+    return result
 
 
 def main(directory):
-    result = {}
-    for name in ("single", "dual"):
-        result.update(run_mode(directory, name))
+    result = agreement(directory)
+    result.update(timing(directory))
     return result
 
 

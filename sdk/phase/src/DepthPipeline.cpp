@@ -41,6 +41,22 @@ inline uint16_t sampleAt(const uint8_t* row, size_t x) {
     return static_cast<uint16_t>(value & kSampleMask);
 }
 
+// Asks for the cache lines of `bytes` bytes at `at` ahead of use. The pass reads some twenty
+// rows of different planes at once, more streams than the hardware prefetcher follows.
+inline void prefetchRow(const void* at, size_t bytes, bool forWriting) {
+    const char* base = static_cast<const char*>(at);
+    for (size_t offset = 0; offset < bytes; offset += 64) {
+        if (forWriting) {
+            __builtin_prefetch(base + offset, 1);
+        } else {
+            __builtin_prefetch(base + offset, 0);
+        }
+    }
+}
+
+// Rows ahead of use that prefetchRow asks for.
+constexpr int kPrefetchRows = 2;
+
 // Distance of one frequency, calibrated and wrapped into [0, range).
 inline float wrappedDistance(float inPhase, float quadrature, float scale, float offset,
                              float range) {
@@ -66,6 +82,39 @@ inline void blendCorrelationRow(const float* __restrict inPhase, const float* __
     }
 }
 
+// The vertical means of one output row of the correlation (rows y - N/2 .. y + N/2 of the
+// rings, as rows::columnMean sums them) blended into the temporal state in the same loop.
+template <int N>
+inline void blendColumnMeans(const rows::Ring& inPhaseRing, const rows::Ring& quadratureRing, int y,
+                             float* __restrict filteredInPhase,
+                             float* __restrict filteredQuadrature, float weight) {
+    const size_t width = inPhaseRing.width;
+    const float scale = 1.0f / static_cast<float>(N);
+    const float resetRatioSquared = kTemporalResetRatio * kTemporalResetRatio;
+    const float* inPhaseRows[N];
+    const float* quadratureRows[N];
+    for (int k = 0; k < N; ++k) {
+        inPhaseRows[k] = inPhaseRing.row(y - N / 2 + k);
+        quadratureRows[k] = quadratureRing.row(y - N / 2 + k);
+    }
+#pragma GCC ivdep
+    for (size_t i = 0; i < width; ++i) {
+        float x = inPhaseRows[0][i];
+        float y = quadratureRows[0][i];
+        for (int k = 1; k < N; ++k) {
+            x += inPhaseRows[k][i];
+            y += quadratureRows[k][i];
+        }
+        x *= scale;
+        y *= scale;
+        const float dx = x - filteredInPhase[i];
+        const float dy = y - filteredQuadrature[i];
+        const bool reset = dx * dx + dy * dy > resetRatioSquared * (x * x + y * y);
+        filteredInPhase[i] = reset ? x : filteredInPhase[i] + weight * dx;
+        filteredQuadrature[i] = reset ? y : filteredQuadrature[i] + weight * dy;
+    }
+}
+
 inline void blendAmplitudeRow(const float* __restrict now, float* __restrict filtered, size_t count,
                               float weight) {
     for (size_t i = 0; i < count; ++i) {
@@ -75,55 +124,59 @@ inline void blendAmplitudeRow(const float* __restrict now, float* __restrict fil
     }
 }
 
-// One row of the five blocks of a frequency and the rows decoding writes. The first
-// frequency sets the per-pixel sums (amplitude, grey, clipping), the second adds to them.
+// One row of the blocks of every frequency and the rows decoding writes.
 struct DecodeRow {
-    const uint8_t* block[SI4C_BLOCKS_PER_FREQUENCY];
-    float* inPhase;
-    float* quadrature;
+    const uint8_t* block[2][SI4C_BLOCKS_PER_FREQUENCY];
+    float* inPhase[2];
+    float* quadrature[2];
     float* amplitude;
     float* grey;
     float* clipped;
 };
 
-template <bool First>
+// Both frequencies in one loop: the per-pixel sums (amplitude, grey, clipping) start with the
+// first frequency's value and add the second's, in that order.
+template <int Frequencies>
 inline void decodeRow(const DecodeRow& row, size_t width, float share) {
-    const uint8_t* const row0 = row.block[SI4C_BLOCK_PHASE_0];
-    const uint8_t* const row1 = row.block[SI4C_BLOCK_PHASE_90];
-    const uint8_t* const row2 = row.block[SI4C_BLOCK_PHASE_180];
-    const uint8_t* const row3 = row.block[SI4C_BLOCK_PHASE_270];
-    const uint8_t* const rowGrey = row.block[SI4C_BLOCK_GREY];
-    float* const outInPhase = row.inPhase;
-    float* const outQuadrature = row.quadrature;
+    const uint8_t* blocks[2][SI4C_BLOCKS_PER_FREQUENCY];
+    float* outInPhase[2];
+    float* outQuadrature[2];
+    for (int f = 0; f < Frequencies; ++f) {
+        for (int k = 0; k < SI4C_BLOCKS_PER_FREQUENCY; ++k) blocks[f][k] = row.block[f][k];
+        outInPhase[f] = row.inPhase[f];
+        outQuadrature[f] = row.quadrature[f];
+    }
     float* const outAmplitude = row.amplitude;
     float* const outGrey = row.grey;
     float* const outClipped = row.clipped;
     // Rows and raw frame never overlap.
 #pragma GCC ivdep
     for (size_t x = 0; x < width; ++x) {
-        const int c0 = sampleAt(row0, x);
-        const int c1 = sampleAt(row1, x);
-        const int c2 = sampleAt(row2, x);
-        const int c3 = sampleAt(row3, x);
-        const bool clip = (c0 == SI4C_SAMPLE_MAX) | (c1 == SI4C_SAMPLE_MAX) |
-                          (c2 == SI4C_SAMPLE_MAX) | (c3 == SI4C_SAMPLE_MAX);
-        // C_k = offset + A cos(phi + k pi/2): C0 - C2 = 2A cos(phi), C3 - C1 = 2A sin(phi).
-        const float i = clip ? 0.0f : static_cast<float>(c0 - c2);
-        const float q = clip ? 0.0f : static_cast<float>(c3 - c1);
-        const float a = 0.5f * std::sqrt(i * i + q * q) * share;
-        const float g = static_cast<float>(sampleAt(rowGrey, x)) * share;
-        const float mark = clip ? 1.0f : 0.0f;
-        outInPhase[x] = i;
-        outQuadrature[x] = q;
-        if (First) {
-            outAmplitude[x] = a;
-            outGrey[x] = g;
-            outClipped[x] = mark;
-        } else {
-            outAmplitude[x] += a;
-            outGrey[x] += g;
-            outClipped[x] = std::max(outClipped[x], mark);
+        float amplitude = 0.0f;
+        float grey = 0.0f;
+        float mark = 0.0f;
+        for (int f = 0; f < Frequencies; ++f) {
+            const int c0 = sampleAt(blocks[f][SI4C_BLOCK_PHASE_0], x);
+            const int c1 = sampleAt(blocks[f][SI4C_BLOCK_PHASE_90], x);
+            const int c2 = sampleAt(blocks[f][SI4C_BLOCK_PHASE_180], x);
+            const int c3 = sampleAt(blocks[f][SI4C_BLOCK_PHASE_270], x);
+            const bool clip = (c0 == SI4C_SAMPLE_MAX) | (c1 == SI4C_SAMPLE_MAX) |
+                              (c2 == SI4C_SAMPLE_MAX) | (c3 == SI4C_SAMPLE_MAX);
+            // C_k = offset + A cos(phi + k pi/2): C0 - C2 = 2A cos(phi), C3 - C1 = 2A sin(phi).
+            const float i = clip ? 0.0f : static_cast<float>(c0 - c2);
+            const float q = clip ? 0.0f : static_cast<float>(c3 - c1);
+            const float a = 0.5f * std::sqrt(i * i + q * q) * share;
+            const float g = static_cast<float>(sampleAt(blocks[f][SI4C_BLOCK_GREY], x)) * share;
+            const float m = clip ? 1.0f : 0.0f;
+            outInPhase[f][x] = i;
+            outQuadrature[f][x] = q;
+            amplitude = f == 0 ? a : amplitude + a;
+            grey = f == 0 ? g : grey + g;
+            mark = f == 0 ? m : std::max(mark, m);
         }
+        outAmplitude[x] = amplitude;
+        outGrey[x] = grey;
+        outClipped[x] = mark;
     }
 }
 
@@ -183,9 +236,10 @@ inline void finishRow(const FinishRow& in, const FinishConstants& constants, siz
             const float shifted = std::min(std::max((d1 - d2) / kUnwrapStepMm + 3.5f, 0.0f), 5.0f);
             const int k = static_cast<int>(shifted);  // m + 3, 0..5
             const float m = static_cast<float>(k) - 3.0f;
-            // n2 = -1 for m = -3, 1 for m = -1 and 1, else 0: in integer arithmetic, since
-            // selects on m here stop the compiler from vectorising the loop.
-            const float n2 = static_cast<float>((1 - (k & 1)) * (2 * std::min(k, 1) - 1));
+            // n2 = -1 for m = -3, 1 for m = -1 and 1, else 0, by integer bit operations:
+            // selects on m here stop the compiler from vectorising the loop. The sign is
+            // 2 min(k, 1) - 1; (k & 1) - 1 keeps it for even k and clears it for odd k.
+            const float n2 = static_cast<float>((2 * std::min(k, 1) - 1) & ((k & 1) - 1));
             const float n1 = (3.0f * n2 - m) * 0.5f;
             distance = kFirstWeight * (d1 + n1 * kFirstRangeMm) +
                        kSecondWeight * (d2 + n2 * kSecondRangeMm);
@@ -259,25 +313,48 @@ void processFrame(const FrameJob& job) {
     const size_t blockSamples = width * static_cast<size_t>(height + SI4C_EMBEDDED_LINES);
     const float share = 1.0f / static_cast<float>(job.frequencies);
     for (int y = 0; y < height + lag; ++y) {
+        if (y + kPrefetchRows < height) {
+            const size_t ahead = static_cast<size_t>(y + kPrefetchRows) * width;
+            for (int block = 0; block < job.frequencies * SI4C_BLOCKS_PER_FREQUENCY; ++block) {
+                prefetchRow(job.raw + 2 * (static_cast<size_t>(block) * blockSamples +
+                                           SI4C_EMBEDDED_LINES * width + ahead),
+                            2 * width, false);
+            }
+        }
+        const int outAhead = y - lag + kPrefetchRows;
+        if (outAhead >= 0 && outAhead < height) {
+            const size_t ahead = static_cast<size_t>(outAhead) * width;
+            for (int f = 0; f < job.frequencies; ++f) {
+                if (job.depthWeight < 1.0f) {
+                    prefetchRow(job.filteredInPhase[f] + ahead, 4 * width, true);
+                    prefetchRow(job.filteredQuadrature[f] + ahead, 4 * width, true);
+                }
+                if (job.offsets[f] != nullptr)
+                    prefetchRow(job.offsets[f] + ahead, 4 * width, false);
+            }
+            if (job.grayWeight < 1.0f) prefetchRow(job.amplitudeFiltered + ahead, 4 * width, true);
+        }
         if (y < height) {
             const size_t rowStart = static_cast<size_t>(y) * width;
+            DecodeRow row;
             for (int f = 0; f < job.frequencies; ++f) {
-                DecodeRow row;
                 for (int k = 0; k < SI4C_BLOCKS_PER_FREQUENCY; ++k) {
                     const size_t block = static_cast<size_t>(f * SI4C_BLOCKS_PER_FREQUENCY + k);
-                    row.block[k] = job.raw + 2 * (block * blockSamples +
-                                                  SI4C_EMBEDDED_LINES * width + rowStart);
+                    row.block[f][k] = job.raw + 2 * (block * blockSamples +
+                                                     SI4C_EMBEDDED_LINES * width + rowStart);
                 }
-                row.inPhase = job.decodedInPhase[f];
-                row.quadrature = job.decodedQuadrature[f];
-                row.amplitude = job.decodedAmplitude;
-                row.grey = job.greyRing.row(y);
-                row.clipped = job.clippedRing.row(y);
-                if (f == 0) {
-                    decodeRow<true>(row, width, share);
-                } else {
-                    decodeRow<false>(row, width, share);
-                }
+                row.inPhase[f] = job.decodedInPhase[f];
+                row.quadrature[f] = job.decodedQuadrature[f];
+            }
+            row.amplitude = job.decodedAmplitude;
+            row.grey = job.greyRing.row(y);
+            row.clipped = job.clippedRing.row(y);
+            if (job.frequencies == 2) {
+                decodeRow<2>(row, width, share);
+            } else {
+                decodeRow<1>(row, width, share);
+            }
+            for (int f = 0; f < job.frequencies; ++f) {
                 rows::filterRow(job.decodedInPhase[f], job.inPhaseRing[f].row(y), job.width,
                                 job.depthRadius);
                 rows::filterRow(job.decodedQuadrature[f], job.quadratureRing[f].row(y), job.width,
@@ -298,11 +375,34 @@ void processFrame(const FrameJob& job) {
             finish.offset[f] = nullptr;
         }
         for (int f = 0; f < job.frequencies; ++f) {
+            finish.offset[f] = job.offsets[f] != nullptr ? job.offsets[f] + outStart : nullptr;
+            if (job.depthWeight < 1.0f && job.correlationPrimed && depthRows >= 1 &&
+                depthRows <= 3) {
+                // The common case in one loop: the windows of the denoise levels 1 to 6.
+                float* filteredI = job.filteredInPhase[f] + outStart;
+                float* filteredQ = job.filteredQuadrature[f] + outStart;
+                switch (depthRows) {
+                    case 1:
+                        blendColumnMeans<3>(job.inPhaseRing[f], job.quadratureRing[f], out,
+                                            filteredI, filteredQ, job.depthWeight);
+                        break;
+                    case 2:
+                        blendColumnMeans<5>(job.inPhaseRing[f], job.quadratureRing[f], out,
+                                            filteredI, filteredQ, job.depthWeight);
+                        break;
+                    default:
+                        blendColumnMeans<7>(job.inPhaseRing[f], job.quadratureRing[f], out,
+                                            filteredI, filteredQ, job.depthWeight);
+                        break;
+                }
+                finish.inPhase[f] = filteredI;
+                finish.quadrature[f] = filteredQ;
+                continue;
+            }
             rows::columnMean(job.inPhaseRing[f], out, depthRows, job.inPhaseRow[f]);
             rows::columnMean(job.quadratureRing[f], out, depthRows, job.quadratureRow[f]);
             finish.inPhase[f] = job.inPhaseRow[f];
             finish.quadrature[f] = job.quadratureRow[f];
-            finish.offset[f] = job.offsets[f] != nullptr ? job.offsets[f] + outStart : nullptr;
             if (job.depthWeight < 1.0f) {
                 float* filteredI = job.filteredInPhase[f] + outStart;
                 float* filteredQ = job.filteredQuadrature[f] + outStart;
