@@ -15,6 +15,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import numpy_baselines  # noqa: E402
+import numpy_phase  # noqa: E402
 
 
 def run_kernels(build, scratch):
@@ -38,6 +39,36 @@ def run_kernels(build, scratch):
             "gbps": entry.get("bytes_per_second", 0.0) / 1e9,
         }
     return report["context"], medians, frame, planes
+
+
+def run_phase_library(build, scratch, rounds=3):
+    """The stand-in phase library and its numpy twin per frame, measured in turns (library,
+    numpy, library, numpy, ...) so that both see the same load; per mode the round with the
+    median ratio is kept. Also writes the frames and the library's planes, on which the numpy
+    twin is checked. Runs in the scratch directory, which holds no ConfigAlgorithm.json: the
+    library's defaults."""
+    program = os.path.join(build, "bench", "quarvel_bench_phase")
+    subprocess.run([program, f"--write-vga={scratch}", "--benchmark_filter=^$"], check=True,
+                   stdout=subprocess.DEVNULL, cwd=scratch)
+    out = os.path.join(scratch, "phase.json")
+    measured = []
+    for _ in range(rounds):
+        subprocess.run([program, "--benchmark_min_time=0.3", f"--benchmark_out={out}",
+                        "--benchmark_out_format=json"],
+                       check=True, stdout=subprocess.DEVNULL, cwd=scratch)
+        library = {}
+        for entry in json.load(open(out))["benchmarks"]:
+            scale = {"ns": 1e-3, "us": 1.0, "ms": 1e3}[entry["time_unit"]]
+            library[entry["run_name"]] = entry["cpu_time"] * scale
+        measured.append((library, numpy_phase.timing(scratch)))
+    chosen = {}
+    for mode, name in (("single", "PhaseLibrarySingle"), ("dual", "PhaseLibraryDual")):
+        key = f"phase_{mode}_numpy_frame_us"
+        ranked = sorted(measured, key=lambda pair: pair[1][key] / pair[0][name])
+        library, numpy_times = ranked[len(ranked) // 2]
+        chosen[mode] = {"library_us": library[name], "numpy_us": numpy_times[key],
+                        "rounds": [[l[name], n[key]] for l, n in measured]}
+    return chosen, numpy_phase.agreement(scratch)
 
 
 def run_pipeline(build, scratch):
@@ -94,6 +125,7 @@ def main():
     with tempfile.TemporaryDirectory() as scratch:
         context, k, frame, planes = run_kernels(build, scratch)
         numpy_result = numpy_baselines.main(frame, planes)
+        phase, phase_numpy = run_phase_library(build, scratch)
         pipeline = run_pipeline(build, scratch)
     consumer, consumer_missing = python_consumer(build)
 
@@ -137,10 +169,20 @@ def main():
         table.add(label, k[name]["gbps"], "GB/s", "memcpy GB/s", k[base]["gbps"], ratio,
                   ">= 0.5 of memcpy", ratio >= 0.5)
 
-    table.missing("phase library 640x480 single frequency",
-                  "not benchmarked yet (stand-in library and its numpy twin still to add)")
-    table.missing("phase library 640x480 dual frequency",
-                  "not benchmarked yet (stand-in library and its numpy twin still to add)")
+    # Y12P with the source not in the cache (a buffer just written by DMA), against memcpy
+    # of the same output bytes from sources not in the cache either.
+    cold = k["CsiY12PUnpackPaddedColdSource"]["gbps"]
+    cold_copy = k["MemcpyColdSource/86400"]["gbps"]
+    table.add("csi Y12P unpack 240x180 padded, cold source", cold, "GB/s",
+              "memcpy cold source GB/s", cold_copy, cold / cold_copy, "(share of memcpy)")
+
+    # The stand-in phase library against numpy of the same algorithm (checked to agree).
+    for mode in ("single", "dual"):
+        library_us = phase[mode]["library_us"]
+        numpy_us = phase[mode]["numpy_us"]
+        table.add(f"phase library 640x480 {mode} frequency", library_us, "us/frame",
+                  "numpy same algorithm us", numpy_us, numpy_us / library_us,
+                  ">= 10x faster", numpy_us / library_us >= 10)
 
     # Whole pipeline.
     bare = pipeline["bare_frame_us"]
@@ -179,15 +221,22 @@ def main():
                     "numpy": numpy_baselines.np.__version__,
                     "benchmark_context": context},
         "numpy_output_identical_to_library": numpy_result["hqvga_numpy_identical"],
+        "phase_numpy_agreement": phase_numpy,
         "figures": table.rows,
         "raw": {"kernels": k, "pipeline": pipeline, "numpy": numpy_result,
+                "phase_library_and_numpy_us": phase,
                 "python_consumer": consumer},
         "seconds": time.time() - started,
     }
     with open(os.path.join(HERE, "results.json"), "w") as out:
         json.dump(results, out, indent=2)
+    agreement = ", ".join(
+        f"{mode} largest difference {phase_numpy[f'phase_{mode}_numpy_max_ulps']:g} ulp, "
+        f"{100 * phase_numpy[f'phase_{mode}_numpy_identical_share']:.2f} % bit-identical"
+        for mode in ("single", "dual"))
     text = table.text() + (f"\n\nnumpy output identical to the library's: "
                            f"{numpy_result['hqvga_numpy_identical']}; "
+                           f"phase library against its numpy twin: {agreement}; "
                            f"whole run {results['seconds']:.0f} s\n")
     with open(os.path.join(HERE, "results.txt"), "w") as out:
         out.write(text)

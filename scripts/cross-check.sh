@@ -12,7 +12,7 @@ fi
 common=(-std=c++17 -O2 -Wall -Wextra -Werror -ffp-contract=off -fno-fast-math -fPIC -I"$root")
 # Kept in step with the per-file options of the top CMakeLists.txt.
 kernel_options=(-O3 -fno-math-errno -fno-trapping-math)
-kernels=" device/HqvgaPhaseKernel.cpp device/HqvgaRawInterleave.cpp "
+kernels=" device/HqvgaPhaseKernel.cpp device/HqvgaRawInterleave.cpp sensor/SubframeCopy.cpp sensor/Y12PLines.cpp sensor/QuarvelTOFUSBSensor.cpp "
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 status=0

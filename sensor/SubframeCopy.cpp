@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/InstructionSetClones.h"
+#include "sensor/Y12PLines.h"
 
 namespace Quarvel {
 
@@ -26,28 +27,6 @@ size_t copyBounded(const uint8_t* from, size_t length, uint8_t* destination,
     std::memcpy(destination + *position, from, count);
     *position += count;
     return count;
-}
-
-// One line of `pairs` packed sample pairs (3 bytes each) into 2 x pairs little-endian words,
-// in a loop the compiler vectorises.
-QUARVEL_INSTRUCTION_SET_CLONES
-void unpackY12PLine(const uint8_t* __restrict packed, uint8_t* __restrict out, size_t pairs) {
-    for (size_t j = 0; j < pairs; ++j) {
-        const uint8_t b0 = packed[3 * j];
-        const uint8_t b1 = packed[3 * j + 1];
-        const uint8_t b2 = packed[3 * j + 2];
-        const uint16_t first = static_cast<uint16_t>((b0 << 4) | (b2 & 0x0F));
-        const uint16_t second = static_cast<uint16_t>((b1 << 4) | (b2 >> 4));
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-        std::memcpy(out + 4 * j, &first, sizeof first);
-        std::memcpy(out + 4 * j + 2, &second, sizeof second);
-#else
-        out[4 * j] = static_cast<uint8_t>(first & 0xFF);
-        out[4 * j + 1] = static_cast<uint8_t>(first >> 8);
-        out[4 * j + 2] = static_cast<uint8_t>(second & 0xFF);
-        out[4 * j + 3] = static_cast<uint8_t>(second >> 8);
-#endif
-    }
 }
 
 }  // namespace
@@ -117,14 +96,17 @@ void unpackY12P(const uint8_t* source, size_t sourceLength, uint8_t* destination
     const size_t end = sourceLength - kY12PEndMargin;
     size_t s = 0;
     size_t o = *position;
-    // Whole lines from a line start, with room for them, line by line; the loop below then
-    // finishes exactly as it would have from here.
-    if (width != 0 && width % 2 == 0 && lineBytes == width / 2 * 3) {
-        while (o % width == 0 && s + lineBytes <= end && o + width <= sampleCapacity) {
-            unpackY12PLine(source + s, destination + 2 * o, width / 2);
-            s += lineBytes + padding;
-            o += width;
-        }
+    // Whole lines from a line start, each with its bytes before `end` and room for its
+    // samples, in one call; the loop below then finishes exactly as it would have from here.
+    if (width != 0 && width % 2 == 0 && lineBytes == width / 2 * 3 && o % width == 0 &&
+        lineBytes <= end && o <= sampleCapacity) {
+        const size_t stride = lineBytes + padding;
+        const size_t fitInSource = (end - lineBytes) / stride + 1;
+        const size_t fitInDestination = (sampleCapacity - o) / width;
+        const size_t lines = std::min(fitInSource, fitInDestination);
+        unpackY12PLines(source, stride, lines, width / 2, destination + 2 * o);
+        s += lines * stride;
+        o += lines * width;
     }
     while (s < end && o + 2 <= sampleCapacity) {
         const uint8_t b0 = source[s];

@@ -1,4 +1,5 @@
-// The simulated camera: paced sub-frames synthesised on demand, registers, lent buffers.
+// The simulated camera: paced sub-frames synthesised on demand or replayed, registers, lent
+// buffers.
 #include "sdk/usb/SimulatedUsbCamera.h"
 
 #include <algorithm>
@@ -47,10 +48,45 @@ int SimulatedUsbCamera::init() {
         samplesPerFrame = vga->rawSamples(config.vgaFrequency);
     }
     samples.assign(samplesPerFrame, 0);
+    if (config.replay) synthesizeReplay();
     std::lock_guard<std::mutex> lock(stateMutex);
     buffers.assign(kBuffers, Buffer{});
     initialised = true;
     return QUARVEL_EVK_SUCCESS;
+}
+
+void SimulatedUsbCamera::synthesizeReplay() {
+    const int subframes = pacer.timing().subframesPerFrame;
+    const size_t bytes = samplesPerFrame * bytesPerSample();
+    // The VGA sensor has one modulation setting; the HQVGA sensor switches by register.
+    const int modulations = hqvga ? 2 : 1;
+    for (int m = 0; m < modulations; ++m) {
+        const sim::HqvgaModulation modulation =
+            m == 0 ? sim::HqvgaModulation::LongRange : sim::HqvgaModulation::ShortRange;
+        replayed[m].assign(kReplayFrames * static_cast<uint64_t>(subframes),
+                           std::vector<uint8_t>(bytes));
+        for (uint64_t frame = 0; frame < kReplayFrames; ++frame) {
+            for (int subframe = 0; subframe < subframes; ++subframe) {
+                if (hqvga) {
+                    hqvga->synthesize(frame, subframe, modulation, samples.data(), samples.size());
+                } else {
+                    vga->synthesize(frame, config.vgaFrequency, samples.data(), samples.size());
+                }
+                std::vector<uint8_t>& stored =
+                    replayed[m][frame * static_cast<uint64_t>(subframes) +
+                                static_cast<uint64_t>(subframe)];
+                encodeSamples(samples.data(), samplesPerFrame, stored.data());
+            }
+        }
+    }
+}
+
+const std::vector<uint8_t>& SimulatedUsbCamera::replayedSubframe(
+    const sim::SubframeSlot& slot, sim::HqvgaModulation modulation) const {
+    const int m = hqvga && modulation == sim::HqvgaModulation::ShortRange ? 1 : 0;
+    const uint64_t subframes = static_cast<uint64_t>(pacer.timing().subframesPerFrame);
+    return replayed[m][(slot.frame % kReplayFrames) * subframes +
+                       static_cast<uint64_t>(slot.subframe)];
 }
 
 void SimulatedUsbCamera::fillConfig(uint8_t* record) const {
@@ -189,24 +225,35 @@ int SimulatedUsbCamera::capture(QuarvelImageFrame* frame, int timeoutMs) {
     const sim::HqvgaModulation frameModulation = modulation;
     const int buffer = lendBuffer(samplesPerFrame * bytesPerSample());
     if (buffer < 0) return QUARVEL_EVK_NO_BUFFER;  // the sub-frame is lost, as on a real link
-    QuarvelSimDelivery what{slot.frame, slot.subframe,
-                            frameModulation == sim::HqvgaModulation::ShortRange ? 1 : 0};
-    deliveries.push_back({slot.timestampMs, what});
-    if (deliveries.size() > kDeliveriesKept) deliveries.pop_front();
-    uint8_t* out = buffers[static_cast<size_t>(buffer)].bytes.data();
+    std::vector<uint8_t>& out = buffers[static_cast<size_t>(buffer)].bytes;
     lock.unlock();
 
-    // The lent buffer and `samples` are this capture's alone; synthesis needs no lock.
-    if (hqvga) {
-        hqvga->synthesize(slot.frame, slot.subframe, frameModulation, samples.data(),
-                          samples.size());
+    // The lent buffer and `samples` are this capture's alone, and the replayed frames are
+    // read-only after init: no lock needed.
+    if (config.replay) {
+        const std::vector<uint8_t>& stored = replayedSubframe(slot, frameModulation);
+        std::memcpy(out.data(), stored.data(), std::min(stored.size(), out.size()));
     } else {
-        vga->synthesize(slot.frame, config.vgaFrequency, samples.data(), samples.size());
+        if (hqvga) {
+            hqvga->synthesize(slot.frame, slot.subframe, frameModulation, samples.data(),
+                              samples.size());
+        } else {
+            vga->synthesize(slot.frame, config.vgaFrequency, samples.data(), samples.size());
+        }
+        encodeSamples(samples.data(), samplesPerFrame, out.data());
     }
-    encodeSamples(samples.data(), samplesPerFrame, out);
 
     lock.lock();
     fillFrameRecord(frame, buffer, slot.timestampMs, slot.frame, slot.subframe);
+    QuarvelSimDelivery what{};
+    what.frame = slot.frame;
+    what.subframe = slot.subframe;
+    what.shortRange = frameModulation == sim::HqvgaModulation::ShortRange ? 1 : 0;
+    what.handedOverNs =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+            .count();
+    deliveries.push_back({slot.timestampMs, what});
+    if (deliveries.size() > kDeliveriesKept) deliveries.pop_front();
     return QUARVEL_EVK_SUCCESS;
 }
 

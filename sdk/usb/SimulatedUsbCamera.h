@@ -23,6 +23,10 @@ namespace evk {
 // Thread-safe: any number of threads may call any member; captures are serialised.
 class SimulatedUsbCamera {
 public:
+    // Distinct frames a camera with `pacing = replay` synthesises at init and hands out in
+    // turn: frame n carries the samples of frame n mod kReplayFrames.
+    static constexpr uint64_t kReplayFrames = 4;
+
     explicit SimulatedUsbCamera(const sim::SimulatedCameraConfig& config);
 
     int init();
@@ -58,6 +62,9 @@ private:
     bool shortRangeRegisters() const;
     bool longRangeRegisters() const;
     int lendBuffer(size_t bytes);  // index of a free buffer of this size, or -1
+    void synthesizeReplay();       // fills `replayed`; called by init
+    const std::vector<uint8_t>& replayedSubframe(const sim::SubframeSlot& slot,
+                                                 sim::HqvgaModulation modulation) const;
     void fillFrameRecord(QuarvelImageFrame* frame, int buffer, uint64_t timestampMs,
                          uint64_t frameNumber, int subframe) const;
     void encodeSamples(const uint16_t* samples, size_t count, uint8_t* out) const;
@@ -68,6 +75,9 @@ private:
     std::unique_ptr<sim::HqvgaRawSynthesis> hqvga;
     std::unique_ptr<sim::VgaRawSynthesis> vga;
     size_t samplesPerFrame = 0;
+    // Replay: the encoded sub-frames of the first kReplayFrames frames, per modulation
+    // (long range first), [frame * sub-frames per frame + sub-frame].
+    std::vector<std::vector<uint8_t>> replayed[2];
 
     std::mutex captureMutex;  // one capture at a time: owns `samples` and the pacer slot
     std::vector<uint16_t> samples;

@@ -33,12 +33,16 @@ int QuarvelSimQueueMissedCapture(void);
 int QuarvelSimFramesLent(void);
 
 /* Which simulated sub-frame the open camera delivered with timestamp `timestampMs`
- * (among its most recent deliveries): frame number, sub-frame within the frame, and
- * 1 when it was taken in the short-range (75 MHz) modulation. 0, or -1 if unknown. */
+ * (among its 256 most recent deliveries): frame number, sub-frame within the frame,
+ * 1 when it was taken in the short-range (75 MHz) modulation, and the moment
+ * QuarvelCaptureImage handed it over, in nanoseconds of the monotonic clock
+ * (CLOCK_MONOTONIC, as std::chrono::steady_clock and Python's time.monotonic_ns).
+ * 0, or -1 if unknown. */
 typedef struct QuarvelSimDelivery {
     uint64_t frame;
     int32_t subframe;
     int32_t shortRange;
+    int64_t handedOverNs;
 } QuarvelSimDelivery;
 int QuarvelSimFindDelivery(uint64_t timestampMs, QuarvelSimDelivery* delivery);
 

@@ -128,12 +128,16 @@ bool SimulatedCameraConfig::parse(const std::string& text, SimulatedCameraConfig
             }
             config.ambientScale = number_value;
         } else if (key == "pacing") {
-            if (value == "realtime")
+            if (value == "realtime") {
                 config.unthrottled = false;
-            else if (value == "unthrottled")
+            } else if (value == "unthrottled") {
                 config.unthrottled = true;
-            else
-                return fail("pacing must be realtime or unthrottled, got '" + value + "'");
+            } else if (value == "replay") {
+                config.unthrottled = true;
+                config.replay = true;
+            } else {
+                return fail("pacing must be realtime, unthrottled or replay, got '" + value + "'");
+            }
         } else {
             return fail("unknown key '" + key + "'");
         }

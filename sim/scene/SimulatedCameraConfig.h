@@ -31,6 +31,9 @@ struct SimulatedCameraConfig {
     double signalScale = 1.0;   // multiplies the sensor's nominal signal
     double ambientScale = 1.0;  // multiplies the nominal ambient light
     bool unthrottled = false;   // deliver as fast as read, timestamps as if paced
+    // Unthrottled too, and the camera hands out a few frames synthesised at open in turn
+    // instead of synthesising each one (benchmarks of what reads the camera).
+    bool replay = false;
 
     static constexpr double kMaxFramesPerSecond = 60.0;
 

@@ -8,6 +8,7 @@
 
 #include "sensor/QuarvelTOFUSBSensor.h"
 #include "sensor/SubframeCopy.h"
+#include "sensor/Y12PLines.h"
 
 using namespace Quarvel;
 
@@ -118,7 +119,9 @@ TEST(TransportFastPaths, BlockReorderMatchesThePlainRuleAtEverySizeAndCapacity) 
 
 TEST(TransportFastPaths, Y12PUnpackMatchesThePlainRuleForPaddedOddAndPartialLines) {
     std::vector<Case> cases;
-    for (uint32_t width : {0u, 2u, 7u, 10u, 240u, 320u, 640u}) {
+    // Widths whose lines are shorter than a vector chunk, a whole number of chunks at every
+    // vector width, and a whole number plus a rest that the last chunk overlaps.
+    for (uint32_t width : {0u, 2u, 7u, 10u, 24u, 40u, 64u, 100u, 240u, 320u, 640u}) {
         const size_t line = static_cast<size_t>(width * 1.5);
         const size_t padded = (line + 15) / 16 * 16;
         for (size_t length : {size_t{0}, size_t{8}, size_t{9}, padded * 3 + 8, padded * 3 + 2,
@@ -129,6 +132,42 @@ TEST(TransportFastPaths, Y12PUnpackMatchesThePlainRuleForPaddedOddAndPartialLine
                     cases.push_back({length, capacity, width, start});
     }
     expectSameAsModel(unpackY12P, cases, modelY12P);
+}
+
+TEST(TransportFastPaths, EveryY12PLineBuildGivesThePlainRulesBytesAndIgnoresTheGapsBetweenLines) {
+    size_t count = 0;
+    const Y12PLinesVariant* variants = y12pLinesVariants(&count);
+    ASSERT_GE(count, 1u);
+    int tested = 0;
+    for (size_t v = 0; v < count; ++v) {
+        if (!variants[v].supported()) continue;
+        ++tested;
+        unsigned seed = 7;
+        // Pairs per line: shorter than any chunk, whole chunks of every width, and rests.
+        for (size_t pairs : {1ul, 3ul, 4ul, 5ul, 8ul, 15ul, 16ul, 17ul, 20ul, 50ul, 120ul, 320ul}) {
+            for (size_t lines : {1ul, 3ul}) {
+                const size_t lineBytes = 3 * pairs;
+                const size_t stride = lineBytes + 5;  // gap bytes that must not be read
+                const auto source = patterned(lines * stride, seed++);
+                std::vector<uint8_t> expected(4 * pairs * lines + 16, 0xEE);
+                for (size_t k = 0; k < lines; ++k) {
+                    size_t position = 0;
+                    // The model of a single padded-free line, from the routine's rule.
+                    modelY12P(source.data() + k * stride, lineBytes + 8,
+                              expected.data() + k * 4 * pairs, 4 * pairs, 2 * pairs, &position);
+                }
+                // Gap bytes changed: the output must not change.
+                auto poisoned = source;
+                for (size_t k = 0; k < lines; ++k)
+                    for (size_t g = lineBytes; g < stride; ++g) poisoned[k * stride + g] ^= 0xFF;
+                std::vector<uint8_t> actual(expected.size(), 0xEE);
+                variants[v].run(poisoned.data(), stride, lines, pairs, actual.data());
+                EXPECT_EQ(actual, expected)
+                    << variants[v].name << " pairs " << pairs << " lines " << lines;
+            }
+        }
+    }
+    EXPECT_GE(tested, 1);
 }
 
 TEST(TransportFastPaths, UsbConversionShiftsEverySampleAtEveryBitWidth) {

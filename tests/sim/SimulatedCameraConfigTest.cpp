@@ -48,11 +48,24 @@ TEST(SimulatedCameraConfig, ReadsEveryKeyWithCommentsAndBlankLines) {
     EXPECT_DOUBLE_EQ(config.signalScale, 2.0);
     EXPECT_DOUBLE_EQ(config.ambientScale, 0.0);
     EXPECT_TRUE(config.unthrottled);
+    EXPECT_FALSE(config.replay);
     EXPECT_EQ(config.reportedWidth(), 640);
     EXPECT_EQ(config.reportedHeight(), 4810);
     EXPECT_EQ(config.timing().subframesPerFrame, 1);
     EXPECT_FALSE(config.vgaParams().noise.enabled);
     EXPECT_EQ(config.vgaParams().noise.seed, 16u);
+}
+
+TEST(SimulatedCameraConfig, ReplayPacingIsUnthrottledWithTimestampsAsIfPaced) {
+    SimulatedCameraConfig config;
+    std::string error;
+    ASSERT_TRUE(SimulatedCameraConfig::parse("pacing = replay\n", config, error)) << error;
+    EXPECT_TRUE(config.replay);
+    EXPECT_TRUE(config.unthrottled);
+    EXPECT_TRUE(config.timing().unthrottled);
+    ASSERT_TRUE(SimulatedCameraConfig::parse("pacing = realtime\n", config, error)) << error;
+    EXPECT_FALSE(config.replay);
+    EXPECT_FALSE(config.unthrottled);
 }
 
 TEST(SimulatedCameraConfig, ErrorsNameTheLineAndLeaveTheOutputAlone) {
@@ -70,7 +83,7 @@ TEST(SimulatedCameraConfig, ErrorsNameTheLineAndLeaveTheOutputAlone) {
         {"sensor = qvga\n", "line 1: sensor must be hqvga or vga"},
         {"scene = forest\n", "line 1: scene must be standard, near or wall"},
         {"wall_distance_mm = 50\n", "line 1: wall_distance_mm must be"},
-        {"pacing = fast\n", "line 1: pacing must be realtime or unthrottled"},
+        {"pacing = fast\n", "line 1: pacing must be realtime, unthrottled or replay"},
     };
     for (const Case& c : cases) {
         SimulatedCameraConfig config;

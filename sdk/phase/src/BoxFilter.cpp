@@ -1,58 +1,31 @@
-// Box filter: per-offset accumulation, so that the inner loops run over whole rows.
+// Box filter over a whole plane: rows filtered into a small ring, columns summed from it.
 #include "sdk/phase/src/BoxFilter.h"
 
 #include <algorithm>
 #include <cstddef>
 
+#include "sdk/phase/src/BoxFilterRows.h"
+#include "sdk/phase/src/VectorClones.h"
+
 namespace si4c {
 
-namespace {
-
-// Mean of row[x - r .. x + r] with r = min(x, width - 1 - x): a border column.
-float borderMean(const float* row, int width, int x) {
-    const int r = std::min(x, width - 1 - x);
-    float sum = 0.0f;
-    for (int k = -r; k <= r; ++k) sum += row[x + k];
-    return sum / static_cast<float>(2 * r + 1);
-}
-
-// One row: out[x] = mean of in[x - rx .. x + rx], rx = min(radius, x, width - 1 - x).
-void filterRow(const float* in, float* out, int width, int radius) {
-    const int left = std::min(radius, width);          // [0, left) is border
-    const int right = std::max(width - radius, left);  // [right, width) is border
-    for (int x = 0; x < left; ++x) out[x] = borderMean(in, width, x);
-    for (int x = right; x < width; ++x) out[x] = borderMean(in, width, x);
-    const int count = right - left;
-    if (count <= 0) return;
-    float* const target = out + left;
-    const float* const source = in + left;
-    for (int x = 0; x < count; ++x) target[x] = source[x - radius];
-    for (int k = -radius + 1; k <= radius; ++k) {
-        for (int x = 0; x < count; ++x) target[x] += source[x + k];
-    }
-    const float scale = 1.0f / static_cast<float>(2 * radius + 1);
-    for (int x = 0; x < count; ++x) target[x] *= scale;
-}
-
-}  // namespace
-
+// Row y is filtered horizontally into the ring (min(2 radius + 1, height) lines held in
+// `scratch`); output row y - radius is written once rows up to y are in the ring. Row y of
+// the plane is read before any output row at or below it is written, so the filter works in
+// place. The sums run in the order of the two-pass definition (left to right within a row,
+// top to bottom within a column), so the result is the same to the bit.
+SI4C_VECTOR_CLONES
 void boxFilterInPlace(float* plane, float* scratch, int width, int height, int radius) {
     if (radius <= 0 || width <= 0 || height <= 0) return;
     const size_t stride = static_cast<size_t>(width);
-    for (int y = 0; y < height; ++y) {
-        filterRow(plane + y * stride, scratch + y * stride, width, radius);
-    }
-    for (int y = 0; y < height; ++y) {
-        const int ry = std::min(radius, std::min(y, height - 1 - y));
-        float* const out = plane + y * stride;
-        const float* first = scratch + (y - ry) * stride;
-        for (size_t x = 0; x < stride; ++x) out[x] = first[x];
-        for (int k = -ry + 1; k <= ry; ++k) {
-            const float* row = scratch + (y + k) * stride;
-            for (size_t x = 0; x < stride; ++x) out[x] += row[x];
-        }
-        const float scale = 1.0f / static_cast<float>(2 * ry + 1);
-        for (size_t x = 0; x < stride; ++x) out[x] *= scale;
+    const rows::Ring ring{scratch, stride, std::min(2 * radius + 1, height)};
+    for (int y = 0; y < height + radius; ++y) {
+        if (y < height)
+            rows::filterRow(plane + static_cast<size_t>(y) * stride, ring.row(y), width, radius);
+        const int row = y - radius;
+        if (row < 0) continue;
+        rows::columnMean(ring, row, rows::rowRadius(row, height, radius),
+                         plane + static_cast<size_t>(row) * stride);
     }
 }
 

@@ -32,6 +32,11 @@ int spatialRadiusForLevel(int level);
 // Weight of the newest frame at a temporal denoise level: 1 / (1 + level).
 float temporalWeightForLevel(int level);
 
+// The frame is computed in one pass down the image: each raw row is decoded and filtered
+// horizontally into small rings of rows, and each output row is finished (vertical filter,
+// temporal filters, phase, unwrapping, confidence) as soon as the rows below it that its
+// window needs are in. Only the temporal filters' state and the calibration are whole
+// planes, so the working set stays in the caches.
 class DepthPipeline {
 public:
     // Sizes every buffer for the stream and resets the temporal filters. Frames processed
@@ -50,13 +55,13 @@ public:
 
 private:
     bool embeddedLinesMatch(const uint8_t* raw) const;
-    void decode(const uint8_t* raw);
-    template <bool First>
-    void decodeFrequency(const uint8_t* raw, int frequency);
-    void denoiseCorrelation();
-    void denoiseAmplitude();
-    template <bool Dual>
-    void finish(float* depth, float* amplitude, float* confidence) const;
+    int ringLines() const;
+
+    // Rings: filtered in-phase and quadrature of two frequencies, amplitude, grey, clipping
+    // marks. Single rows: decoded and filtered correlation of two frequencies, decoded and
+    // filtered amplitude.
+    static constexpr size_t kRings = 7;
+    static constexpr size_t kSingleRows = 10;
 
     int imageWidth = 0;
     int imageHeight = 0;
@@ -68,26 +73,17 @@ private:
     float depthWeight = 1.0f;  // 1: temporal depth filter off
     float grayWeight = 1.0f;   // 1: temporal amplitude filter off
 
-    // Per frequency: 2 A cos(phi) and 2 A sin(phi) of the current frame, their temporally
-    // filtered values, and the calibration offsets.
-    std::vector<float> inPhase[2];
-    std::vector<float> quadrature[2];
+    // Per frequency: the temporally filtered 2 A cos(phi) and 2 A sin(phi), and the
+    // calibration offsets (empty without calibration).
     std::vector<float> filteredInPhase[2];
     std::vector<float> filteredQuadrature[2];
     std::vector<float> offsets[2];
     bool correlationPrimed = false;
-    // Planes the final pass reads: the current or the temporally filtered correlation.
-    const float* finalInPhase[2] = {nullptr, nullptr};
-    const float* finalQuadrature[2] = {nullptr, nullptr};
-
-    std::vector<float> amplitudeNow;
     std::vector<float> amplitudeFiltered;
     bool amplitudePrimed = false;
-    const float* finalAmplitude = nullptr;
 
-    std::vector<float> grey;
-    std::vector<float> clipped;  // 1 where a correlation sample clipped, else 0
-    std::vector<float> scratch;
+    // Rings of rows (2 max(radius) + 1 lines each) and single rows; see DepthPipeline.cpp.
+    std::vector<float> rowMemory;
 };
 
 }  // namespace si4c

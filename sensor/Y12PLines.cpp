@@ -1,0 +1,218 @@
+// Y12P line unpacking: byte shuffles on the widest vectors the CPU has, chosen at load time.
+#include "sensor/Y12PLines.h"
+
+#include <cstring>
+
+namespace Quarvel {
+
+namespace {
+
+// One pair at a time: the rule itself, for short lines and targets without vector shuffles
+// (a loop the compiler still vectorises where it can).
+inline void unpackPairs(const uint8_t* __restrict packed, uint8_t* __restrict out, size_t pairs) {
+    for (size_t j = 0; j < pairs; ++j) {
+        const uint8_t b0 = packed[3 * j];
+        const uint8_t b1 = packed[3 * j + 1];
+        const uint8_t b2 = packed[3 * j + 2];
+        const uint16_t first = static_cast<uint16_t>((b0 << 4) | (b2 & 0x0F));
+        const uint16_t second = static_cast<uint16_t>((b1 << 4) | (b2 >> 4));
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        std::memcpy(out + 4 * j, &first, sizeof first);
+        std::memcpy(out + 4 * j + 2, &second, sizeof second);
+#else
+        out[4 * j] = static_cast<uint8_t>(first & 0xFF);
+        out[4 * j + 1] = static_cast<uint8_t>(first >> 8);
+        out[4 * j + 2] = static_cast<uint8_t>(second & 0xFF);
+        out[4 * j + 3] = static_cast<uint8_t>(second >> 8);
+#endif
+    }
+}
+
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ && \
+    (defined(__clang__) || __GNUC__ >= 12)
+#define QUARVEL_Y12P_VECTORS 1
+
+// The vector form, in the compiler's generic vectors (no instruction-set intrinsics): the
+// bytes of each pair are shuffled into two 16-bit lanes, [b2, b0] and [b2, b1] (low byte
+// first). Shifted right by 4 they read b0 << 4 | b2 >> 4 and b1 << 4 | b2 >> 4. The second
+// is the second sample; the first sample is the first with its low nibble replaced by the
+// unshifted lane's, b2 & 0x0F.
+#define QUARVEL_Y12P_PAIR(c) (c) + 2, (c), (c) + 2, (c) + 1
+#define QUARVEL_Y12P_BLOCK(b)                                                     \
+    QUARVEL_Y12P_PAIR(b), QUARVEL_Y12P_PAIR((b) + 3), QUARVEL_Y12P_PAIR((b) + 6), \
+        QUARVEL_Y12P_PAIR((b) + 9)
+
+// Writes the samples of shuffled lanes to `out`. Vectors pass by pointer only: passing
+// them by value would depend on the vector registers of the instruction set.
+template <typename Words, typename Lanes>
+__attribute__((always_inline)) inline void storeSamples(const Lanes& shuffled, uint8_t* out) {
+    static_assert(sizeof(Words) == sizeof(Lanes), "the lanes fill the words");
+    Words lanes;
+    std::memcpy(&lanes, &shuffled, sizeof lanes);
+    Words lowNibble{};
+    for (size_t i = 0; i < sizeof(Words) / 2; i += 2) lowNibble[i] = 0x000F;
+    const Words samples = (lanes & lowNibble) | ((lanes >> 4) & ~lowNibble);
+    std::memcpy(out, &samples, sizeof samples);
+}
+
+// Chunks of 4, 8 and 16 pairs (16, 32 and 64 bytes out), each read as two overlapping
+// halves that end exactly at the chunk's last byte.
+struct Chunk16 {
+    static constexpr size_t kPairs = 4;
+    typedef uint8_t Half __attribute__((vector_size(8)));
+    typedef uint16_t Words __attribute__((vector_size(16)));
+    __attribute__((always_inline)) static void run(const uint8_t* packed, uint8_t* out) {
+        Half low, high;  // bytes 0..7 and 4..11
+        std::memcpy(&low, packed, sizeof low);
+        std::memcpy(&high, packed + 4, sizeof high);
+        // Pairs 0 and 1 from the low half, 2 and 3 from the high half (offset 8, bytes - 4).
+        const auto lanes =
+            __builtin_shufflevector(low, high, QUARVEL_Y12P_PAIR(0), QUARVEL_Y12P_PAIR(3),
+                                    QUARVEL_Y12P_PAIR(10), QUARVEL_Y12P_PAIR(13));
+        storeSamples<Words>(lanes, out);
+    }
+};
+
+struct Chunk32 {
+    static constexpr size_t kPairs = 8;
+    typedef uint8_t Half __attribute__((vector_size(16)));
+    typedef uint16_t Words __attribute__((vector_size(32)));
+    __attribute__((always_inline)) static void run(const uint8_t* packed, uint8_t* out) {
+        Half low, high;  // bytes 0..15 and 8..23
+        std::memcpy(&low, packed, sizeof low);
+        std::memcpy(&high, packed + 8, sizeof high);
+        // Pairs 0..3 from the low half, 4..7 from the high half (offset 16, bytes - 8): each
+        // 16-byte half of the result draws on one half only.
+        const auto lanes =
+            __builtin_shufflevector(low, high, QUARVEL_Y12P_BLOCK(0), QUARVEL_Y12P_BLOCK(20));
+        storeSamples<Words>(lanes, out);
+    }
+};
+
+struct Chunk64 {
+    static constexpr size_t kPairs = 16;
+    typedef uint32_t HalfWords __attribute__((vector_size(32)));
+    typedef uint8_t Bytes __attribute__((vector_size(64)));
+    typedef uint16_t Words __attribute__((vector_size(64)));
+    __attribute__((always_inline)) static void run(const uint8_t* packed, uint8_t* out) {
+        HalfWords low, high;  // 32-bit words 0..7 and 4..11
+        std::memcpy(&low, packed, sizeof low);
+        std::memcpy(&high, packed + 16, sizeof high);
+        // First the 12 bytes of pairs 4k..4k+3 into 16-byte block k (words 3k..3k+2, the
+        // high half's word w at index w + 4), then the pairs within each block.
+        const auto words = __builtin_shufflevector(low, high, 0, 1, 2, 2, 3, 4, 5, 5, 6, 7, 12, 12,
+                                                   13, 14, 15, 15);
+        Bytes bytes;
+        std::memcpy(&bytes, &words, sizeof bytes);
+        const auto lanes =
+            __builtin_shufflevector(bytes, bytes, QUARVEL_Y12P_BLOCK(0), QUARVEL_Y12P_BLOCK(16),
+                                    QUARVEL_Y12P_BLOCK(32), QUARVEL_Y12P_BLOCK(48));
+        storeSamples<Words>(lanes, out);
+    }
+};
+
+// Each line in whole chunks; a line that is not a whole number of chunks ends with one more
+// chunk that overlaps the previous one and writes the same bytes again.
+template <typename Chunk>
+__attribute__((always_inline)) inline void unpackLinesWith(const uint8_t* packed, size_t stride,
+                                                           size_t lines, size_t pairs,
+                                                           uint8_t* out) {
+    constexpr size_t n = Chunk::kPairs;
+    for (size_t k = 0; k < lines; ++k) {
+        const uint8_t* line = packed + k * stride;
+        uint8_t* target = out + k * 4 * pairs;
+        if (pairs < n) {
+            unpackPairs(line, target, pairs);
+            continue;
+        }
+        size_t j = 0;
+        for (; j + n <= pairs; j += n) Chunk::run(line + 3 * j, target + 4 * j);
+        if (j < pairs) Chunk::run(line + 3 * (pairs - n), target + 4 * (pairs - n));
+    }
+}
+#endif
+
+bool alwaysSupported() { return true; }
+
+#if defined(QUARVEL_Y12P_VECTORS) && (defined(__aarch64__) || defined(__ARM_NEON))
+// 128-bit vectors with a byte table lookup (NEON).
+void unpackBaselineLines(const uint8_t* packed, size_t stride, size_t lines, size_t pairs,
+                         uint8_t* out) {
+    unpackLinesWith<Chunk16>(packed, stride, lines, pairs, out);
+}
+#else
+// Plain x86-64 has no byte shuffle instruction, 32-bit ARM without NEON no vectors.
+void unpackBaselineLines(const uint8_t* packed, size_t stride, size_t lines, size_t pairs,
+                         uint8_t* out) {
+    for (size_t k = 0; k < lines; ++k) unpackPairs(packed + k * stride, out + k * 4 * pairs, pairs);
+}
+#endif
+
+#if defined(QUARVEL_Y12P_VECTORS) && defined(__x86_64__) && defined(__GNUC__)
+#define QUARVEL_Y12P_X86_VARIANTS 1
+// The widest vectors of each x86-64 level: 512, 256 and 128 bits (the level 2 byte shuffle
+// is SSSE3's).
+__attribute__((target("arch=x86-64-v4"))) void unpackX86V4Lines(const uint8_t* packed,
+                                                                size_t stride, size_t lines,
+                                                                size_t pairs, uint8_t* out) {
+    unpackLinesWith<Chunk64>(packed, stride, lines, pairs, out);
+}
+
+__attribute__((target("arch=x86-64-v3"))) void unpackX86V3Lines(const uint8_t* packed,
+                                                                size_t stride, size_t lines,
+                                                                size_t pairs, uint8_t* out) {
+    unpackLinesWith<Chunk32>(packed, stride, lines, pairs, out);
+}
+
+__attribute__((target("arch=x86-64-v2"))) void unpackX86V2Lines(const uint8_t* packed,
+                                                                size_t stride, size_t lines,
+                                                                size_t pairs, uint8_t* out) {
+    unpackLinesWith<Chunk16>(packed, stride, lines, pairs, out);
+}
+
+bool supportsX86V4() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("x86-64-v4");
+}
+bool supportsX86V3() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("x86-64-v3");
+}
+bool supportsX86V2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("x86-64-v2");
+}
+#endif
+
+const Y12PLinesVariant kVariants[] = {
+#if defined(QUARVEL_Y12P_X86_VARIANTS)
+    {"x86-64-v4", supportsX86V4, unpackX86V4Lines},
+    {"x86-64-v3", supportsX86V3, unpackX86V3Lines},
+    {"x86-64-v2", supportsX86V2, unpackX86V2Lines},
+#endif
+    {"baseline", alwaysSupported, unpackBaselineLines},
+};
+
+const Y12PLinesVariant& selectedVariant() {
+    static const Y12PLinesVariant& chosen = []() -> const Y12PLinesVariant& {
+        for (const Y12PLinesVariant& variant : kVariants) {
+            if (variant.supported()) return variant;
+        }
+        return kVariants[sizeof kVariants / sizeof kVariants[0] - 1];
+    }();
+    return chosen;
+}
+
+}  // namespace
+
+const Y12PLinesVariant* y12pLinesVariants(size_t* count) {
+    if (count != nullptr) *count = sizeof kVariants / sizeof kVariants[0];
+    return kVariants;
+}
+
+void unpackY12PLines(const uint8_t* packed, size_t stride, size_t lines, size_t pairs,
+                     uint8_t* out) {
+    selectedVariant().run(packed, stride, lines, pairs, out);
+}
+
+}  // namespace Quarvel
