@@ -65,7 +65,7 @@ struct Chunk16 {
         Half low, high;  // bytes 0..7 and 4..11
         std::memcpy(&low, packed, sizeof low);
         std::memcpy(&high, packed + 4, sizeof high);
-        // Pairs 0 and 1 from the low half, 2 and 3 from the high half (offset 8, bytes - 4).
+        // Pairs 0 and 1 from the low half, 2 and 3 from the high half (bytes 4..11 at 8..15).
         const auto lanes =
             __builtin_shufflevector(low, high, QUARVEL_Y12P_PAIR(0), QUARVEL_Y12P_PAIR(3),
                                     QUARVEL_Y12P_PAIR(10), QUARVEL_Y12P_PAIR(13));
@@ -81,8 +81,8 @@ struct Chunk32 {
         Half low, high;  // bytes 0..15 and 8..23
         std::memcpy(&low, packed, sizeof low);
         std::memcpy(&high, packed + 8, sizeof high);
-        // Pairs 0..3 from the low half, 4..7 from the high half (offset 16, bytes - 8): each
-        // 16-byte half of the result draws on one half only.
+        // Pairs 0..3 from the low half, 4..7 from the high half (bytes 8..23 at 16..31): each
+        // 16-byte half of the result draws on one input half only.
         const auto lanes =
             __builtin_shufflevector(low, high, QUARVEL_Y12P_BLOCK(0), QUARVEL_Y12P_BLOCK(20));
         storeSamples<Words>(lanes, out);
