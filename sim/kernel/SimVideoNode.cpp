@@ -193,36 +193,8 @@ void SimVideoNode::adjustFormat(uint32_t* w, uint32_t* h, uint32_t* fourcc, uint
     *image = *bytesPerLine * *h + config.extraBufferBytes;
 }
 
-int SimVideoNode::format(unsigned long request, void* argument) {
-    auto* fmt = static_cast<v4l2_format*>(argument);
-    if (fmt->type != bufferType()) return -EINVAL;
-    if (request == VIDIOC_G_FMT) {
-        if (config.multiPlanar) {
-            std::memset(&fmt->fmt.pix_mp, 0, sizeof fmt->fmt.pix_mp);
-            fmt->fmt.pix_mp.width = width;
-            fmt->fmt.pix_mp.height = height;
-            fmt->fmt.pix_mp.pixelformat = pixelFormat;
-            fmt->fmt.pix_mp.field = V4L2_FIELD_NONE;
-            fmt->fmt.pix_mp.num_planes = 1;
-            fmt->fmt.pix_mp.plane_fmt[0].bytesperline = stride;
-            fmt->fmt.pix_mp.plane_fmt[0].sizeimage = sizeImage;
-        } else {
-            std::memset(&fmt->fmt.pix, 0, sizeof fmt->fmt.pix);
-            fmt->fmt.pix.width = width;
-            fmt->fmt.pix.height = height;
-            fmt->fmt.pix.pixelformat = pixelFormat;
-            fmt->fmt.pix.field = V4L2_FIELD_NONE;
-            fmt->fmt.pix.bytesperline = stride;
-            fmt->fmt.pix.sizeimage = sizeImage;
-        }
-        return 0;
-    }
-    uint32_t w = config.multiPlanar ? fmt->fmt.pix_mp.width : fmt->fmt.pix.width;
-    uint32_t h = config.multiPlanar ? fmt->fmt.pix_mp.height : fmt->fmt.pix.height;
-    uint32_t fourcc = 0;
-    uint32_t bytesPerLine = 0;
-    uint32_t image = 0;
-    adjustFormat(&w, &h, &fourcc, &bytesPerLine, &image);
+void SimVideoNode::writeFormat(v4l2_format* fmt, uint32_t w, uint32_t h, uint32_t fourcc,
+                               uint32_t bytesPerLine, uint32_t image) const {
     if (config.multiPlanar) {
         fmt->fmt.pix_mp.width = w;
         fmt->fmt.pix_mp.height = h;
@@ -239,6 +211,27 @@ int SimVideoNode::format(unsigned long request, void* argument) {
         fmt->fmt.pix.bytesperline = bytesPerLine;
         fmt->fmt.pix.sizeimage = image;
     }
+}
+
+int SimVideoNode::format(unsigned long request, void* argument) {
+    auto* fmt = static_cast<v4l2_format*>(argument);
+    if (fmt->type != bufferType()) return -EINVAL;
+    if (request == VIDIOC_G_FMT) {
+        if (config.multiPlanar) {
+            std::memset(&fmt->fmt.pix_mp, 0, sizeof fmt->fmt.pix_mp);
+        } else {
+            std::memset(&fmt->fmt.pix, 0, sizeof fmt->fmt.pix);
+        }
+        writeFormat(fmt, width, height, pixelFormat, stride, sizeImage);
+        return 0;
+    }
+    uint32_t w = config.multiPlanar ? fmt->fmt.pix_mp.width : fmt->fmt.pix.width;
+    uint32_t h = config.multiPlanar ? fmt->fmt.pix_mp.height : fmt->fmt.pix.height;
+    uint32_t fourcc = 0;
+    uint32_t bytesPerLine = 0;
+    uint32_t image = 0;
+    adjustFormat(&w, &h, &fourcc, &bytesPerLine, &image);
+    writeFormat(fmt, w, h, fourcc, bytesPerLine, image);
     if (request == VIDIOC_TRY_FMT) return 0;
     if (!buffers.empty()) return -EBUSY;  // the queue holds buffers of the old size
     width = w;

@@ -1,6 +1,7 @@
 // The simulated V4L2 capture node: formats, the mmap buffer queue and paced streaming.
 #pragma once
 
+#include <linux/videodev2.h>
 #include <sys/time.h>
 
 #include <condition_variable>
@@ -96,6 +97,9 @@ private:
 
     int querycap(void* argument);
     int format(unsigned long request, void* argument);
+    // Fills the single- or multi-planar format reply of this node with the given values.
+    void writeFormat(v4l2_format* fmt, uint32_t w, uint32_t h, uint32_t fourcc,
+                     uint32_t bytesPerLine, uint32_t image) const;
     int requestBuffers(void* argument);
     int queryBuffer(void* argument);
     int queueBuffer(void* argument);
