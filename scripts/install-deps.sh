@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the tests and the examples need, if missing.
+# Installs Debian 12 packages if missing: by default those the build, the tests and the examples
+# need; with arguments, just the packages named (the heavier CI stages name their own).
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,9 @@ packages=(
   libsleef-dev
   g++-arm-linux-gnueabihf g++-aarch64-linux-gnu
 )
+if [ $# -gt 0 ]; then
+  packages=("$@")
+fi
 
 missing=()
 for package in "${packages[@]}"; do
