@@ -47,6 +47,11 @@ int SimSubdevice::ioctl(unsigned long request, void* argument, bool) {
         case VIDIOC_SUBDEV_G_FMT: {
             auto* format = static_cast<v4l2_subdev_format*>(argument);
             if (format->pad >= padFormats.size()) return -EINVAL;
+            // The subdev core refuses any `which` but TRY and ACTIVE before the driver sees it.
+            if (format->which != V4L2_SUBDEV_FORMAT_ACTIVE &&
+                format->which != V4L2_SUBDEV_FORMAT_TRY) {
+                return -EINVAL;
+            }
             format->format = padFormat(format->pad);
             return 0;
         }

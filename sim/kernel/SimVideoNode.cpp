@@ -53,6 +53,7 @@ SimVideoNode::SimVideoNode(const SimVideoNodeConfig& nodeConfig,
 SimVideoNode::~SimVideoNode() {
     std::lock_guard<std::mutex> lock(nodeMutex);
     freeBuffers();
+    for (Buffer& orphan : orphans) ::munmap(orphan.region, orphan.regionLength);
 }
 
 uint32_t SimVideoNode::bufferType() const {
@@ -215,6 +216,9 @@ void SimVideoNode::writeFormat(v4l2_format* fmt, uint32_t w, uint32_t h, uint32_
 
 int SimVideoNode::format(unsigned long request, void* argument) {
     auto* fmt = static_cast<v4l2_format*>(argument);
+    const uint32_t otherType =
+        config.multiPlanar ? V4L2_BUF_TYPE_VIDEO_CAPTURE : V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE;
+    if (fmt->type == otherType) return -config.otherPlanarityError;
     if (fmt->type != bufferType()) return -EINVAL;
     if (request == VIDIOC_G_FMT) {
         if (config.multiPlanar) {
@@ -255,8 +259,13 @@ int SimVideoNode::requestBuffers(void* argument) {
     auto* request = static_cast<v4l2_requestbuffers*>(argument);
     if (request->type != bufferType() || request->memory != V4L2_MEMORY_MMAP) return -EINVAL;
     if (isStreaming) return -EBUSY;
-    for (const Buffer& buffer : buffers) {
-        if (buffer.mapped > 0) return -EBUSY;
+    // Like videobuf2, a new request frees the queue even while buffers are mapped: their
+    // memory is orphaned and lives until its last mapping goes.
+    for (Buffer& buffer : buffers) {
+        if (buffer.mapped > 0) {
+            orphans.push_back(buffer);
+            buffer.region = nullptr;
+        }
     }
     freeBuffers();
     const uint32_t granted = std::min(request->count, config.maxBuffers);
@@ -481,6 +490,14 @@ void SimVideoNode::unmapped(void* address) {
     for (Buffer& buffer : buffers) {
         if (buffer.data == address && buffer.mapped > 0) --buffer.mapped;
     }
+    for (auto orphan = orphans.begin(); orphan != orphans.end(); ++orphan) {
+        if (orphan->data != address) continue;
+        if (--orphan->mapped <= 0) {
+            ::munmap(orphan->region, orphan->regionLength);
+            orphans.erase(orphan);
+        }
+        break;
+    }
 }
 
 void SimVideoNode::released() {
@@ -488,9 +505,13 @@ void SimVideoNode::released() {
     std::lock_guard<std::mutex> lock(nodeMutex);
     isStreaming = false;
     queueChanged.notify_all();
-    bool anyMapped = false;
-    for (const Buffer& buffer : buffers) anyMapped = anyMapped || buffer.mapped > 0;
-    if (!anyMapped) freeBuffers();
+    for (Buffer& buffer : buffers) {
+        if (buffer.mapped > 0) {
+            orphans.push_back(buffer);
+            buffer.region = nullptr;
+        }
+    }
+    freeBuffers();
 }
 
 }  // namespace sim

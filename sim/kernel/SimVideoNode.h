@@ -4,6 +4,7 @@
 #include <linux/videodev2.h>
 #include <sys/time.h>
 
+#include <cerrno>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -26,6 +27,9 @@ struct SimVideoNodeConfig {
     std::string driver = "unicam";
     std::string card = "unicam";
     bool multiPlanar = false;  // the node offers only V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE
+    // The error for a format request of the other planarity: the ioctl core's EINVAL, or
+    // ENOTTY for drivers (vivid) whose handlers of both kinds refuse the one they do not serve.
+    int otherPlanarityError = EINVAL;
     BufferLayout layout = BufferLayout::Y12;
     uint32_t strideAlignment = 64;
     // Behind a media controller the node's format is set on its own and checked against the
@@ -126,6 +130,7 @@ private:
     uint32_t sizeImage;
     uint32_t input = 0;
     std::vector<Buffer> buffers;
+    std::vector<Buffer> orphans;  // freed by a new request while still mapped
     std::deque<uint32_t> incoming;
     bool isStreaming = false;
     bool pacedStreaming;
