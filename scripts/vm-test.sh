@@ -60,17 +60,22 @@ if [ ! -e "$kernel_root/boot/vmlinuz-$abi" ]; then
   depmod -b "$kernel_root" "$abi"
 fi
 
+# vimc is built in the background while the test program compiles.
 vimc_dir=$work/vimc-$abi
-if [ ! -e "$vimc_dir/vimc.ko" ]; then
-  say "building vimc out of tree"
+build_vimc() {
   rm -rf "$vimc_dir" "$work/vimc-source"
   mkdir -p "$vimc_dir" "$work/vimc-source"
   tar -xJf /usr/src/linux-source-6.1.tar.xz -C "$work/vimc-source" \
     --wildcards 'linux-source-6.1/drivers/media/test-drivers/vimc/*'
   cp "$work/vimc-source/linux-source-6.1/drivers/media/test-drivers/vimc/"* "$vimc_dir/"
   rm -rf "$work/vimc-source"
-  make -s -C "/usr/src/linux-headers-$abi" M="$vimc_dir" CONFIG_VIDEO_VIMC=m modules \
-    >"$vimc_dir/build.log" 2>&1 || { cat "$vimc_dir/build.log" >&2; exit 1; }
+  make -s -C "/usr/src/linux-headers-$abi" M="$vimc_dir" CONFIG_VIDEO_VIMC=m modules
+}
+vimc_job=""
+if [ ! -e "$vimc_dir/vimc.ko" ]; then
+  say "building vimc out of tree"
+  build_vimc >"$work/vimc-build.log" 2>&1 &
+  vimc_job=$!
 fi
 
 # --- The static test program ----------------------------------------------------------------
@@ -80,6 +85,11 @@ cmake -S "$root" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUARVEL_VM_CONTRACT_TESTS=ON >"$work/cmake.log"
 cmake --build "$work/build" --parallel "$(nproc)" --target quarvel_contract_vm >"$work/build.log" \
   || { cat "$work/build.log" >&2; exit 1; }
+if [ -n "$vimc_job" ] && ! wait "$vimc_job"; then
+  cat "$work/vimc-build.log" >&2
+  say "vimc did not build"
+  exit 1
+fi
 
 # --- Initramfs ------------------------------------------------------------------------------
 initramfs=$work/initramfs
