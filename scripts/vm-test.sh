@@ -17,7 +17,7 @@ skip() {
   echo "vm-test: SKIPPED: $*" >&2
   exit 0
 }
-say() { echo "vm-test: $*" >&2; }
+say() { echo "vm-test: [${SECONDS}s] $*" >&2; }
 
 # --- Packages -------------------------------------------------------------------------------
 "$root/scripts/install-deps.sh" qemu-system-x86 busybox-static kmod cpio \

@@ -89,6 +89,24 @@ TEST_F(CsiTransportContract, DeliveredFramesAreTheDriversBytesAtTheNegotiatedSiz
     EXPECT_EQ(0, sensor->close());
 }
 
+TEST_F(CsiTransportContract, SizeTheDriverAdjustsFailsTheStartAndNothingStreams) {
+    CameraInfo info{};
+    ASSERT_EQ(0, sensor->open(info));
+    ASSERT_EQ(0, sensor->setControl(CameraCtrl::FMT_WIDTH, 333));
+    ASSERT_EQ(0, sensor->setControl(CameraCtrl::FMT_HEIGHT, 201));
+    EXPECT_EQ(QuarvelUnkownError, sensor->start()) << "the read-back size differs";
+    EXPECT_EQ(0, overlay->dequeuedCount());
+    // Back at the driver's own size the same transport starts.
+    ASSERT_EQ(0, sensor->setControl(CameraCtrl::FMT_WIDTH, static_cast<int>(info.width)));
+    ASSERT_EQ(0, sensor->setControl(CameraCtrl::FMT_HEIGHT, static_cast<int>(info.height)));
+    ASSERT_EQ(0, sensor->start());
+    std::vector<uint8_t> frame(static_cast<size_t>(info.width) * info.height * 2);
+    uint64_t milliseconds = 0;
+    ASSERT_EQ(0, sensor->getFrame(frame.data(), &milliseconds));
+    EXPECT_TRUE(overlay->lastDequeued() == frame);
+    EXPECT_EQ(0, sensor->stop());
+}
+
 TEST_F(CsiTransportContract, StreamRestartsAfterStop) {
     CameraInfo info{};
     ASSERT_EQ(0, sensor->open(info));

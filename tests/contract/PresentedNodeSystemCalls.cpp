@@ -47,6 +47,8 @@ int PresentedNodeSystemCalls::ioctl(int fd, unsigned long request, void* argumen
             break;
         }
     }
+    recent[dequeuedStamp] = dequeued;
+    if (recent.size() > kKeptBuffers) recent.erase(recent.begin());
     errno = savedErrno;
     return result;
 }
@@ -101,6 +103,14 @@ std::vector<uint8_t> PresentedNodeSystemCalls::lastDequeued() const {
 int64_t PresentedNodeSystemCalls::lastTimestampMicroseconds() const {
     std::lock_guard<std::mutex> lock(recordMutex);
     return dequeuedStamp;
+}
+
+std::vector<uint8_t> PresentedNodeSystemCalls::dequeuedAt(uint64_t milliseconds) const {
+    std::lock_guard<std::mutex> lock(recordMutex);
+    const int64_t from = static_cast<int64_t>(milliseconds) * 1000;
+    auto found = recent.lower_bound(from);
+    if (found == recent.end() || found->first >= from + 1000) return {};
+    return found->second;
 }
 
 int PresentedNodeSystemCalls::dequeuedCount() const {

@@ -42,6 +42,10 @@ public:
     std::vector<uint8_t> lastDequeued() const;
     int64_t lastTimestampMicroseconds() const;
     int dequeuedCount() const;
+    // The bytes of a recently dequeued buffer (one of the last kKeptBuffers) whose timestamp
+    // falls in millisecond `milliseconds`; empty when none does.
+    std::vector<uint8_t> dequeuedAt(uint64_t milliseconds) const;
+    static constexpr size_t kKeptBuffers = 32;
 
 private:
     struct Mapping {
@@ -57,6 +61,7 @@ private:
     std::map<void*, Mapping> mappings;
     std::vector<uint8_t> dequeued;
     int64_t dequeuedStamp = 0;
+    std::map<int64_t, std::vector<uint8_t>> recent;  // by timestamp in microseconds
     int dequeues = 0;
 };
 
