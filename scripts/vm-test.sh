@@ -32,13 +32,14 @@ if [ -z "$source_version" ]; then
 fi
 [ -n "$source_version" ] && [ "$source_version" != "(none)" ] \
   || skip "linux-source-6.1 is not in the package lists"
+headers_packages=$(apt-cache search --names-only '^linux-headers-6\.1\.0-[0-9]+-amd64$' | awk '{print $1}')
 abi=""
-for headers in $(apt-cache search --names-only '^linux-headers-6\.1\.0-[0-9]+-amd64$' | awk '{print $1}'); do
-  if apt-cache show "$headers" 2>/dev/null | grep -x "Version: $source_version" >/dev/null; then
-    abi=${headers#linux-headers-}
-    break
-  fi
-done
+if [ -n "$headers_packages" ]; then
+  # shellcheck disable=SC2086 # one name per word
+  abi=$(apt-cache show $headers_packages 2>/dev/null \
+    | awk -v want="$source_version" '/^Package:/ {name = $2} /^Version:/ && $2 == want && !found {print name; found = 1}')
+  abi=${abi#linux-headers-}
+fi
 [ -n "$abi" ] || skip "no linux-headers-6.1.0-*-amd64 of version $source_version"
 "$root/scripts/install-deps.sh" "linux-headers-$abi" linux-source-6.1 \
   || skip "linux-headers-$abi or linux-source-6.1 cannot be installed"
