@@ -55,11 +55,11 @@ std::unique_ptr<SimDriverLab> SimDriverLab::build() {
         const std::string number = std::to_string(instance);
         const std::string videoName = "vivid-00" + number + "-vid-cap";
         const std::string platform = "/sys/devices/platform/vivid." + number;
-        kernel.addCharDevice("/dev/video" + number, kVideoMajor,
-                             static_cast<unsigned>(instance), video);
+        kernel.addCharDevice("/dev/video" + number, kVideoMajor, static_cast<unsigned>(instance),
+                             video);
         const std::string sysfs = "/sys/dev/char/81:" + number;
-        kernel.addSymlink(sysfs, "../../devices/platform/vivid." + number + "/video4linux/video" +
-                                     number);
+        kernel.addSymlink(sysfs,
+                          "../../devices/platform/vivid." + number + "/video4linux/video" + number);
         kernel.addFile(sysfs + "/name", videoName + "\n");
         kernel.addFile(sysfs + "/dev", "81:" + number + "\n");
         kernel.addDirectory(sysfs + "/device/media" + number);
@@ -67,8 +67,8 @@ std::unique_ptr<SimDriverLab> SimDriverLab::build() {
 
         auto graph = std::make_shared<SimMediaDevice>("vivid");
         lab->media[instance] = graph;
-        graph->addEntity({1, videoName, MEDIA_ENT_F_IO_V4L, 1, kVideoMajor,
-                          static_cast<uint32_t>(instance)});
+        graph->addEntity(
+            {1, videoName, MEDIA_ENT_F_IO_V4L, 1, kVideoMajor, static_cast<uint32_t>(instance)});
         kernel.addCharDevice("/dev/media" + number, kMediaMajor, static_cast<unsigned>(instance),
                              graph);
     }
@@ -82,8 +82,8 @@ std::unique_ptr<SimDriverLab> SimDriverLab::build() {
     lab->media[2] = vimc;
     constexpr unsigned kSubdevMinor = 2;
     vimc->addEntity({1, "Sensor A", MEDIA_ENT_F_CAM_SENSOR, 1, kVideoMajor, kSubdevMinor});
-    vimc->addEntity({4, "Debayer A", MEDIA_ENT_F_PROC_VIDEO_PIXEL_ENC_CONV, 2, kVideoMajor,
-                     kSubdevMinor + 1});
+    vimc->addEntity(
+        {4, "Debayer A", MEDIA_ENT_F_PROC_VIDEO_PIXEL_ENC_CONV, 2, kVideoMajor, kSubdevMinor + 1});
     vimc->addEntity({7, "Raw Capture 0", MEDIA_ENT_F_IO_V4L, 1, 0, 0});
     vimc->addLink({1, 0, 4, 0, MEDIA_LNK_FL_ENABLED | MEDIA_LNK_FL_IMMUTABLE});
     kernel.addCharDevice("/dev/media2", kMediaMajor, 2, vimc);

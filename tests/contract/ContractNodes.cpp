@@ -52,8 +52,7 @@ std::string findMediaNode(SystemCalls& system, const std::string& driver) {
     return {};
 }
 
-std::vector<media_entity_desc> enumerateEntities(SystemCalls& system, int mediaFd,
-                                                 int* endError) {
+std::vector<media_entity_desc> enumerateEntities(SystemCalls& system, int mediaFd, int* endError) {
     std::vector<media_entity_desc> entities;
     uint32_t id = 0;
     // A graph larger than this means the enumeration never ends.
@@ -73,8 +72,7 @@ std::vector<media_entity_desc> enumerateEntities(SystemCalls& system, int mediaF
 }
 
 std::string subdevicePathOf(SystemCalls& system, uint32_t major, uint32_t minor) {
-    const std::string link =
-        "/sys/dev/char/" + std::to_string(major) + ":" + std::to_string(minor);
+    const std::string link = "/sys/dev/char/" + std::to_string(major) + ":" + std::to_string(minor);
     char target[256] = {};
     const ssize_t length = system.readlink(link.c_str(), target, sizeof target - 1);
     if (length <= 0) return {};

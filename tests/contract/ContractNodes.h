@@ -30,8 +30,7 @@ std::string findMediaNode(SystemCalls& system, const std::string& driver);
 
 // Every entity of the media node, enumerated with MEDIA_ENT_ID_FLAG_NEXT from id 0. The
 // errno that ended the enumeration goes to *endError.
-std::vector<media_entity_desc> enumerateEntities(SystemCalls& system, int mediaFd,
-                                                 int* endError);
+std::vector<media_entity_desc> enumerateEntities(SystemCalls& system, int mediaFd, int* endError);
 
 // "/dev/v4l-subdevN" for an entity's device number, found through "/sys/dev/char"; empty
 // when the link is missing or does not name a subdevice.

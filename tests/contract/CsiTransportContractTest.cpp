@@ -29,10 +29,10 @@ protected:
         fmt.fmt.pix.field = V4L2_FIELD_NONE;
         ASSERT_EQ(0, requestError(*target.system, fd.get(), VIDIOC_S_FMT, &fmt));
         negotiated = fmt;
-        overlay = std::make_unique<PresentedNodeSystemCalls>(*target.system, node.major,
-                                                             node.minor, target.stubBus);
-        sensor = std::make_unique<QuarvelTOFCSISensor>(*overlay, node.path.c_str(),
-                                                       BOARD_JETSON_NANO);
+        overlay = std::make_unique<PresentedNodeSystemCalls>(*target.system, node.major, node.minor,
+                                                             target.stubBus);
+        sensor =
+            std::make_unique<QuarvelTOFCSISensor>(*overlay, node.path.c_str(), BOARD_JETSON_NANO);
     }
     void TearDown() override {
         if (sensor) sensor->close();

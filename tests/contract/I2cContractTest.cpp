@@ -92,7 +92,8 @@ TEST_F(I2cContract, FailuresOnBadNodesNameTheirCause) {
     char filename[20] = {};
     EXPECT_EQ("Error: Could not open file `/dev/i2c-200': No such file or directory\n",
               stderrOf([&] { EXPECT_EQ(-1, i2c.openDevice(200, filename, sizeof filename, 0)); }));
-    EXPECT_EQ("", stderrOf([&] { EXPECT_EQ(-1, i2c.openDevice(200, filename, sizeof filename, 1)); }));
+    EXPECT_EQ("",
+              stderrOf([&] { EXPECT_EQ(-1, i2c.openDevice(200, filename, sizeof filename, 1)); }));
 
     // A number above the descriptor limit: a closed one could be reused by the capture.
     constexpr int kNeverOpened = 1 << 20;

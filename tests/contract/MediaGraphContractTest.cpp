@@ -26,7 +26,8 @@ TEST_F(MediaGraphContract, EnumerationWithNextWalksEveryEntityToItsInvalidEnd) {
     ASSERT_TRUE(media.isValid());
 
     int endError = 0;
-    const std::vector<media_entity_desc> entities = enumerateEntities(system, media.get(), &endError);
+    const std::vector<media_entity_desc> entities =
+        enumerateEntities(system, media.get(), &endError);
     EXPECT_EQ(EINVAL, endError) << "the end of the list";
     ASSERT_FALSE(entities.empty());
     uint32_t previous = 0;

@@ -32,7 +32,8 @@ int PresentedNodeSystemCalls::ioctl(int fd, unsigned long request, void* argumen
     const int savedErrno = errno;
     const auto* description = static_cast<const v4l2_buffer*>(argument);
     const bool multiPlanar = description->type == V4L2_BUF_TYPE_VIDEO_CAPTURE_MPLANE;
-    const off_t offset = multiPlanar ? description->m.planes[0].m.mem_offset : description->m.offset;
+    const off_t offset =
+        multiPlanar ? description->m.planes[0].m.mem_offset : description->m.offset;
     const size_t length = multiPlanar ? description->m.planes[0].length : description->length;
     std::lock_guard<std::mutex> lock(recordMutex);
     ++dequeues;

@@ -22,14 +22,13 @@ bool vimcLoaded() {
 
 const ContractTarget& contractTarget() {
     // i2c-stub is the only adapter the virtual machine loads, so it is bus 0.
-    static const ContractTarget target{
-        "real",
-        &productionSystemCalls(),
-        {i2c_open_i2c_dev, i2c_get_functionality, i2c_set_slave_addr, i2c_set_adapter_timeout,
-         i2c_set_adapter_retries},
-        0,
-        "SMBus stub driver",
-        vimcLoaded()};
+    static const ContractTarget target{"real",
+                                       &productionSystemCalls(),
+                                       {i2c_open_i2c_dev, i2c_get_functionality, i2c_set_slave_addr,
+                                        i2c_set_adapter_timeout, i2c_set_adapter_retries},
+                                       0,
+                                       "SMBus stub driver",
+                                       vimcLoaded()};
     return target;
 }
 

@@ -130,10 +130,8 @@ TEST_P(VideoCaptureContract, CapabilityQueryNamesTheDriverAndItsBufferType) {
     v4l2_capability capability{};
     ASSERT_EQ(0, requestError(system, fd.get(), VIDIOC_QUERYCAP, &capability));
     EXPECT_STREQ("vivid", reinterpret_cast<const char*>(capability.driver));
-    const uint32_t wanted =
-        multiPlanar() ? V4L2_CAP_VIDEO_CAPTURE_MPLANE : V4L2_CAP_VIDEO_CAPTURE;
-    const uint32_t other =
-        multiPlanar() ? V4L2_CAP_VIDEO_CAPTURE : V4L2_CAP_VIDEO_CAPTURE_MPLANE;
+    const uint32_t wanted = multiPlanar() ? V4L2_CAP_VIDEO_CAPTURE_MPLANE : V4L2_CAP_VIDEO_CAPTURE;
+    const uint32_t other = multiPlanar() ? V4L2_CAP_VIDEO_CAPTURE : V4L2_CAP_VIDEO_CAPTURE_MPLANE;
     EXPECT_TRUE(capability.capabilities & V4L2_CAP_DEVICE_CAPS);
     EXPECT_TRUE(capability.capabilities & V4L2_CAP_STREAMING);
     EXPECT_TRUE(capability.device_caps & wanted);
@@ -250,12 +248,12 @@ TEST_P(VideoCaptureContract, BufferRingStreamsWithLengthsIndicesAndMonotonicTime
     for (uint32_t index = 0; index < kBufferCount; ++index) {
         v4l2_buffer queried = buffer(index);
         ASSERT_EQ(0, requestError(system, fd.get(), VIDIOC_QUERYBUF, &queried));
-        EXPECT_FALSE(queried.flags & V4L2_BUF_FLAG_QUEUED) << "stream-off returns buffer "
-                                                           << index;
+        EXPECT_FALSE(queried.flags & V4L2_BUF_FLAG_QUEUED) << "stream-off returns buffer " << index;
     }
     v4l2_buffer afterStop = buffer(0);
     EXPECT_EQ(EINVAL, requestError(system, fd.get(), VIDIOC_DQBUF, &afterStop));
-    for (const Mapped& mapping : mappings) EXPECT_EQ(0, system.munmap(mapping.address, mapping.length));
+    for (const Mapped& mapping : mappings)
+        EXPECT_EQ(0, system.munmap(mapping.address, mapping.length));
     request.count = 0;
     EXPECT_EQ(0, requestError(system, fd.get(), VIDIOC_REQBUFS, &request));
     EXPECT_EQ(0u, request.count);
