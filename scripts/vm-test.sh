@@ -81,7 +81,7 @@ fi
 
 # --- The static test program ----------------------------------------------------------------
 say "building the contract tests"
-cmake -S "$root" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S "$root" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DPython3_EXECUTABLE=/usr/bin/python3 -DQUARVEL_WERROR=ON -DQUARVEL_BUILD_PYTHON=OFF \
   -DQUARVEL_VM_CONTRACT_TESTS=ON >"$work/cmake.log"
 cmake --build "$work/build" --parallel "$(nproc)" --target quarvel_contract_vm >"$work/build.log" \
