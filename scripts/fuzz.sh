@@ -11,11 +11,19 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 seconds=${FUZZ_SECONDS:-5}
 
-"$root/scripts/install-deps.sh" clang libclang-rt-14-dev cmake ninja-build
-if ! command -v clang++ >/dev/null; then
-  echo "fuzz: clang++ cannot be had on this machine; fuzzing skipped" >&2
+"$root/scripts/install-deps.sh" clang libclang-rt-14-dev cmake ninja-build ||
+  echo "fuzz: installing clang and its sanitizer runtimes failed" >&2
+# Whatever the installation said: skip only when clang cannot build a fuzzer here.
+probe=$(mktemp -d)
+echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }' \
+  >"$probe/probe.cpp"
+if ! clang++ -fsanitize=fuzzer,address,undefined "$probe/probe.cpp" -o "$probe/probe" \
+  >/dev/null 2>&1; then
+  rm -rf "$probe"
+  echo "fuzz: clang with libFuzzer and the sanitizers cannot be had here; fuzzing skipped" >&2
   exit 0
 fi
+rm -rf "$probe"
 
 CC=clang CXX=clang++ nice cmake -S "$root" -B "$build_dir" -G Ninja \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARVEL_FUZZ=ON -DQUARVEL_WERROR=ON >/dev/null
