@@ -3,6 +3,7 @@
 
 #include <strings.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@ constexpr size_t kProcLineCapacity = 120;    // lines of /proc/bus/i2c and of na
 constexpr size_t kMountsLineCapacity = 255;  // lines of /proc/mounts
 constexpr size_t kPathCapacity = 255;        // sysfs paths we are willing to form
 constexpr size_t kManyLines = 1u << 16;
+constexpr long kMaxBus = 0xFFFFF;
 
 std::string trimTrailingBlanks(std::string text) {
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\n' ||
@@ -23,6 +25,19 @@ std::string trimTrailingBlanks(std::string text) {
         text.pop_back();
     }
     return text;
+}
+
+// The bus number in an adapter's "i2c-<n>" (a /proc/bus/i2c line or a sysfs entry name), read
+// as "i2c-%d" reads it. A number no bus node can have (negative, above 0xFFFFF, overflowing)
+// is no adapter: kept, it would come out of the lookup looking like one of its failures.
+bool adapterBusNumber(const char* text, int* bus) {
+    if (std::strncmp(text, "i2c-", 4) != 0) return false;
+    errno = 0;
+    char* end = nullptr;
+    const long number = std::strtol(text + 4, &end, 10);
+    if (end == text + 4 || errno != 0 || number < 0 || number > kMaxBus) return false;
+    *bus = static_cast<int>(number);
+    return true;
 }
 
 // "i2c-<n>\t<type>\t<name>\t<algorithm>": fields are taken from the right. A line with fewer
@@ -35,7 +50,7 @@ bool parseProcLine(const std::string& line, I2cAdapterEntry* entry) {
     const size_t typeTab = line.rfind('\t', nameTab - 1);
     if (typeTab == std::string::npos) return false;
     int bus = 0;
-    if (std::sscanf(line.c_str(), "i2c-%d", &bus) != 1) return false;
+    if (!adapterBusNumber(line.c_str(), &bus)) return false;
     entry->bus = bus;
     entry->name = trimTrailingBlanks(line.substr(nameTab + 1, algorithmTab - nameTab - 1));
     return true;
@@ -103,7 +118,7 @@ bool readSysfsAdapter(SystemCalls& system, const std::string& directory, const s
     const size_t newline = name.find('\n');
     if (newline != std::string::npos) name.resize(newline);
     int bus = 0;
-    if (std::sscanf(entry.c_str(), "i2c-%d", &bus) != 1) return false;
+    if (!adapterBusNumber(entry.c_str(), &bus)) return false;
     adapter->bus = bus;
     adapter->name = name;
     return true;
@@ -139,13 +154,19 @@ int lookupI2cBus(SystemCalls& system, const char* text) {
     char* end = nullptr;
     const unsigned long number = std::strtoul(text, &end, 0);
     if (*text != '\0' && *end == '\0') {
-        if (number > 0xFFFFF) {
+        if (number > static_cast<unsigned long>(kMaxBus)) {
             std::fprintf(stderr, "Error: I2C bus out of range!\n");
             return -2;
         }
         return static_cast<int>(number);
     }
 
+    // No text names no adapter: discovery that found no sensor leaves the name empty, and
+    // an adapter listed with an empty name must not stand in for the sensor's bus.
+    if (*text == '\0') {
+        std::fprintf(stderr, "Error: I2C bus name doesn't match any bus present!\n");
+        return -1;
+    }
     std::vector<I2cAdapterEntry> adapters;
     try {
         adapters = listI2cAdapters(system);

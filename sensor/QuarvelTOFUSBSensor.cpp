@@ -116,6 +116,8 @@ QUARVEL_INSTRUCTION_SET_CLONES
 size_t QuarvelTOFUSBSensor::convertSamples(const uint8_t* source, size_t sourceBytes,
                                            uint32_t bitWidth, uint32_t bytesPerSample, uint8_t* dst,
                                            size_t dstCapacity) {
+    // An empty frame may come without pixel data at all: nothing to read or write.
+    if (sourceBytes == 0) return 0;
     if (bitWidth == 8 && bytesPerSample == 1) {
         const size_t produced = 2 * sourceBytes;
         if (dst == nullptr || produced > dstCapacity) return produced;
@@ -134,6 +136,10 @@ size_t QuarvelTOFUSBSensor::convertSamples(const uint8_t* source, size_t sourceB
         for (size_t i = 0; i < words; ++i) {
             storeWord(dst + 2 * i, static_cast<uint16_t>(loadWord(source + 2 * i) << shift));
         }
+    } else if (bitWidth - 12 >= 16) {
+        // A 16-bit word shifted right by 16 or more leaves 0; the shift itself, by the width
+        // of int or more, would be undefined.
+        std::memset(dst, 0, 2 * words);
     } else {
         const unsigned shift = bitWidth - 12;
         for (size_t i = 0; i < words; ++i) {

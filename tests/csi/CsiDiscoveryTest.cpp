@@ -144,6 +144,15 @@ TEST(CsiOpen, EveryFailureReturnsSystemErrorWithItsMessageAndLeavesNothingOpen) 
          nothing, kNoBus},
         // Four bridges ahead of the sensor fill the table; the sensor would be the fifth.
         {"fifth subdevice", SimBoard::raspberryPi5().extraBridges(3), nothing, kNoBus},
+        // No sensor found, so no bus name: an adapter listed without a name is not the
+        // sensor's bus (the bridge recorded before would have answered for the sensor).
+        {"no sensor, an adapter with an empty name",
+         SimBoard::raspberryPi5().sensorEntityName("quarvel"),
+         [](sim::SimKernel& kernel) {
+             kernel.addFile("/proc/bus/i2c",
+                            "i2c-4\ti2c       \t                                \tI2C adapter\n");
+         },
+         kNoBus},
         {"unknown board", SimBoard::raspberryPi4(), nothing, kNoBus, "/dev/video0",
          BOARD_UNKNOWN},
         {"adapter without I2C", SimBoard::raspberryPi4().i2cFunctionality(I2C_FUNC_SMBUS_EMUL),

@@ -80,6 +80,35 @@ TEST_F(BusLookup, WithoutProcBusI2cOrASysfsMountNothingMatches) {
     EXPECT_EQ(message, kNoMatch);
 }
 
+TEST_F(BusLookup, AdaptersNumberedOutsideTheBusRangeAreNoAdapters) {
+    // "i2c--1" would give bus -1, which the caller takes for a failure without a message.
+    kernel.addFile("/proc/bus/i2c",
+                   "i2c--1\ti2c\tevil\tI2C adapter\n"
+                   "i2c-1048576\ti2c\tbig\tI2C adapter\n"
+                   "i2c-99999999999\ti2c\thuge\tI2C adapter\n"
+                   "i2c-1048575\ti2c\tlast\tI2C adapter\n");
+    for (const char* name : {"evil", "big", "huge"}) {
+        EXPECT_EQ(lookup(name), -1) << name;
+        EXPECT_EQ(message, kNoMatch);
+    }
+    EXPECT_EQ(lookup("last"), 1048575);
+    kernel.remove("/proc/bus/i2c");
+    mountSysfs();
+    kernel.addFile("/sys/class/i2c-dev/i2c--3/name", "evil\n");
+    kernel.addFile("/sys/class/i2c-dev/i2c-4294967299/name", "wrapped\n");
+    kernel.addFile("/sys/class/i2c-dev/i2c-7/name", "rk3x-i2c\n");
+    EXPECT_EQ(lookup("evil"), -1);
+    EXPECT_EQ(lookup("wrapped"), -1);
+    EXPECT_EQ(message, kNoMatch);
+    EXPECT_EQ(lookup("rk3x-i2c"), 7);
+}
+
+TEST_F(BusLookup, AnEmptyTextMatchesNoAdapterEvenOneListedWithoutAName) {
+    kernel.addFile("/proc/bus/i2c", "i2c-3\ti2c       \t          \tI2C adapter\n");
+    EXPECT_EQ(lookup(""), -1);
+    EXPECT_EQ(message, kNoMatch);
+}
+
 TEST(ChipAddress, ParsesAnyBaseWithinTheSevenBitRangeAndRejectsTheRest) {
     EXPECT_EQ(parseChipAddress("0x0c"), 0x0c);
     EXPECT_EQ(parseChipAddress("12"), 12);

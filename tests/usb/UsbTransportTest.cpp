@@ -182,6 +182,24 @@ TEST(UsbSampleConversionBounds, NothingIsWrittenBeyondTheDestination) {
     for (uint8_t byte : dst) ASSERT_EQ(byte, kUntouched);
 }
 
+TEST(UsbSampleConversionBounds, WidthsFarAbove12GiveZeroAndAnEmptyFrameIsNeverRead) {
+    const std::vector<uint8_t> source(8, 0xFF);  // words 0xFFFF
+    for (const auto& [bitWidth, sample] :
+         {std::pair<uint32_t, uint16_t>{27, 1}, {28, 0}, {43, 0}, {44, 0}, {255, 0}}) {
+        std::vector<uint8_t> dst(8, kUntouched);
+        EXPECT_EQ(QuarvelTOFUSBSensor::convertSamples(source.data(), 8, bitWidth, 2, dst.data(), 8),
+                  8u);
+        for (size_t i = 0; i < 4; ++i) {
+            ASSERT_EQ(wordAt(dst, i), sample) << "bit width " << bitWidth << ", sample " << i;
+        }
+    }
+    // A frame of no bytes may come without pixel data: nothing is read, nothing written.
+    std::vector<uint8_t> dst(8, kUntouched);
+    EXPECT_EQ(QuarvelTOFUSBSensor::convertSamples(nullptr, 0, 12, 2, dst.data(), 8), 0u);
+    EXPECT_EQ(QuarvelTOFUSBSensor::convertSamples(nullptr, 0, 8, 1, dst.data(), 8), 0u);
+    for (uint8_t byte : dst) ASSERT_EQ(byte, kUntouched);
+}
+
 TEST_F(UsbTransport, RangeWritesItsRegisterTableByteForByteAndOtherControlsNothing) {
     QuarvelTOFUSBSensor& sensor = startedSensor("");
     EXPECT_TRUE(registerLog().empty());
