@@ -1,6 +1,7 @@
 // The C entry points of the stand-in SDK and its test bench, over one simulated camera.
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -47,9 +48,62 @@ std::shared_ptr<SimulatedUsbCamera> openCamera() {
     return r.camera;
 }
 
+// Calls counted per function and the failures scripted for them (test bench).
+struct CallFaults {
+    struct Rule {
+        int status = 0;
+        uint64_t skip = 0;
+        uint64_t times = 0;
+    };
+    std::mutex mutex;  // guards every field
+    std::map<std::string, uint64_t> calls;
+    std::map<std::string, Rule> rules;
+};
+
+CallFaults& callFaults() {
+    static CallFaults instance;
+    return instance;
+}
+
+const char* const kSdkFunctions[] = {
+    "QuarvelDefaultParam", "QuarvelOpenCamera",   "QuarvelInitCamera",    "QuarvelGetCameraConfig",
+    "QuarvelStartCamera",  "QuarvelStopCamera",   "QuarvelCloseCamera",   "QuarvelCaptureImage",
+    "QuarvelFreeImage",    "QuarvelWriteSensorReg"};
+
+bool isSdkFunction(const char* name) {
+    if (name == nullptr) return false;
+    for (const char* function : kSdkFunctions) {
+        if (std::strcmp(function, name) == 0) return true;
+    }
+    return false;
+}
+
+// Counts a call of `function`; the status it must fail with, or 0 to go on.
+int injectedFailure(const char* function) {
+    CallFaults& faults = callFaults();
+    std::lock_guard<std::mutex> lock(faults.mutex);
+    ++faults.calls[function];
+    auto found = faults.rules.find(function);
+    if (found == faults.rules.end()) return 0;
+    CallFaults::Rule& rule = found->second;
+    if (rule.skip > 0) {
+        --rule.skip;
+        return 0;
+    }
+    if (rule.times == 0) return 0;
+    --rule.times;
+    return rule.status;
+}
+
 }  // namespace
 
+#define QUARVEL_EVK_INJECT_FAILURE()                               \
+    do {                                                           \
+        if (const int failure = injectedFailure(__func__)) return failure; \
+    } while (0)
+
 QUARVEL_EVK_API int QuarvelDefaultParam(void* param) {
+    QUARVEL_EVK_INJECT_FAILURE();
     if (param == nullptr) return QUARVEL_EVK_ERROR;
     uint8_t* record = static_cast<uint8_t*>(param);
     std::memset(record, 0, QUARVEL_OPEN_PARAM_SIZE);
@@ -58,6 +112,7 @@ QUARVEL_EVK_API int QuarvelDefaultParam(void* param) {
 }
 
 QUARVEL_EVK_API int QuarvelOpenCamera(QuarvelCameraHandle* handle, void* param) {
+    QUARVEL_EVK_INJECT_FAILURE();
     if (handle == nullptr || param == nullptr) return QUARVEL_EVK_ERROR;
     const uint8_t* record = static_cast<const uint8_t*>(param);
     uint32_t version = 0;
@@ -106,11 +161,13 @@ QUARVEL_EVK_API int QuarvelOpenCamera(QuarvelCameraHandle* handle, void* param) 
 }
 
 QUARVEL_EVK_API int QuarvelInitCamera(QuarvelCameraHandle handle) {
+    QUARVEL_EVK_INJECT_FAILURE();
     auto camera = cameraFor(handle);
     return camera ? camera->init() : QUARVEL_EVK_ERROR;
 }
 
 QUARVEL_EVK_API int QuarvelGetCameraConfig(QuarvelCameraHandle handle, void* config) {
+    QUARVEL_EVK_INJECT_FAILURE();
     auto camera = cameraFor(handle);
     if (!camera || config == nullptr) return QUARVEL_EVK_ERROR;
     camera->fillConfig(static_cast<uint8_t*>(config));
@@ -118,16 +175,19 @@ QUARVEL_EVK_API int QuarvelGetCameraConfig(QuarvelCameraHandle handle, void* con
 }
 
 QUARVEL_EVK_API int QuarvelStartCamera(QuarvelCameraHandle handle) {
+    QUARVEL_EVK_INJECT_FAILURE();
     auto camera = cameraFor(handle);
     return camera ? camera->start() : QUARVEL_EVK_ERROR;
 }
 
 QUARVEL_EVK_API int QuarvelStopCamera(QuarvelCameraHandle handle) {
+    QUARVEL_EVK_INJECT_FAILURE();
     auto camera = cameraFor(handle);
     return camera ? camera->stop() : QUARVEL_EVK_ERROR;
 }
 
 QUARVEL_EVK_API int QuarvelCloseCamera(QuarvelCameraHandle handle) {
+    QUARVEL_EVK_INJECT_FAILURE();
     std::shared_ptr<SimulatedUsbCamera> camera;
     {
         Registry& r = registry();
@@ -142,16 +202,19 @@ QUARVEL_EVK_API int QuarvelCloseCamera(QuarvelCameraHandle handle) {
 
 QUARVEL_EVK_API int QuarvelCaptureImage(QuarvelCameraHandle handle, QuarvelImageFrame* frame,
                                         int timeoutMs) {
+    QUARVEL_EVK_INJECT_FAILURE();
     auto camera = cameraFor(handle);
     return camera ? camera->capture(frame, timeoutMs) : QUARVEL_EVK_ERROR;
 }
 
 QUARVEL_EVK_API int QuarvelFreeImage(QuarvelCameraHandle handle, QuarvelImageFrame frame) {
+    QUARVEL_EVK_INJECT_FAILURE();
     auto camera = cameraFor(handle);
     return camera ? camera->release(frame) : QUARVEL_EVK_ERROR;
 }
 
 QUARVEL_EVK_API int QuarvelWriteSensorReg(QuarvelCameraHandle handle, uint16_t reg, uint8_t value) {
+    QUARVEL_EVK_INJECT_FAILURE();
     auto camera = cameraFor(handle);
     if (!camera) return QUARVEL_EVK_ERROR;
     {
@@ -210,3 +273,28 @@ QUARVEL_EVK_API int QuarvelSimFindDelivery(uint64_t timestampMs, QuarvelSimDeliv
     if (!camera || delivery == nullptr) return -1;
     return camera->findDelivery(timestampMs, *delivery) ? 0 : -1;
 }
+
+QUARVEL_EVK_API int QuarvelSimFailCall(const char* function, int status, unsigned skip,
+                                       unsigned times) {
+    if (!isSdkFunction(function) || status == 0) return -1;
+    CallFaults& faults = callFaults();
+    std::lock_guard<std::mutex> lock(faults.mutex);
+    faults.rules[function] = CallFaults::Rule{status, skip, times};
+    return 0;
+}
+
+QUARVEL_EVK_API void QuarvelSimClearFailures(void) {
+    CallFaults& faults = callFaults();
+    std::lock_guard<std::mutex> lock(faults.mutex);
+    faults.rules.clear();
+}
+
+QUARVEL_EVK_API uint64_t QuarvelSimCallCount(const char* function) {
+    if (!isSdkFunction(function)) return 0;
+    CallFaults& faults = callFaults();
+    std::lock_guard<std::mutex> lock(faults.mutex);
+    const auto found = faults.calls.find(function);
+    return found == faults.calls.end() ? 0 : found->second;
+}
+
+QUARVEL_EVK_API int QuarvelSimOpenCameras(void) { return openCamera() ? 1 : 0; }
