@@ -66,8 +66,8 @@ CallFaults& callFaults() {
 }
 
 const char* const kSdkFunctions[] = {
-    "QuarvelDefaultParam", "QuarvelOpenCamera",   "QuarvelInitCamera",    "QuarvelGetCameraConfig",
-    "QuarvelStartCamera",  "QuarvelStopCamera",   "QuarvelCloseCamera",   "QuarvelCaptureImage",
+    "QuarvelDefaultParam", "QuarvelOpenCamera",    "QuarvelInitCamera",  "QuarvelGetCameraConfig",
+    "QuarvelStartCamera",  "QuarvelStopCamera",    "QuarvelCloseCamera", "QuarvelCaptureImage",
     "QuarvelFreeImage",    "QuarvelWriteSensorReg"};
 
 bool isSdkFunction(const char* name) {
@@ -97,8 +97,8 @@ int injectedFailure(const char* function) {
 
 }  // namespace
 
-#define QUARVEL_EVK_INJECT_FAILURE()                               \
-    do {                                                           \
+#define QUARVEL_EVK_INJECT_FAILURE()                                       \
+    do {                                                                   \
         if (const int failure = injectedFailure(__func__)) return failure; \
     } while (0)
 

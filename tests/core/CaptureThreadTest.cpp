@@ -131,7 +131,8 @@ TEST(CaptureSkipping, KeptFramesAreSpreadOverTheCycle) {
         ASSERT_EQ(rig.camera->start(FrameType::DEPTH), 0);
         const std::vector<int> numbers = collect(*rig.camera, 12);
         ASSERT_EQ(numbers.size(), 12u);
-        for (int number : numbers) EXPECT_TRUE(c.kept(number)) << c.skip << "/" << c.loop << ": " << number;
+        for (int number : numbers)
+            EXPECT_TRUE(c.kept(number)) << c.skip << "/" << c.loop << ": " << number;
         rig.camera->stop();
     }
 }
@@ -232,7 +233,8 @@ TEST(CaptureEndToEnd, RealDepthDeviceComputesTheKnownPixelThroughTheCamera) {
     QuarvelTOFCamera camera(components, "/nonexistent/model");
     ASSERT_EQ(camera.open(Connection::USB, 0), 0);
     camera.setControl(CameraCtrl::AUTO_FRAME_RATE, 0);
-    for (const auto& [range, depth] : {std::pair<int, float>{4000, 3295.1672f}, {2000, 1147.5836f}}) {
+    for (const auto& [range, depth] :
+         {std::pair<int, float>{4000, 3295.1672f}, {2000, 1147.5836f}}) {
         ASSERT_EQ(camera.setControl(CameraCtrl::RANGE, range), 0);
         ASSERT_EQ(camera.start(FrameType::DEPTH), 0);
         QuarvelFrameBuffer* frame = camera.requestFrame(3000);

@@ -30,8 +30,8 @@ using sim::CallRecord;
 namespace {
 
 enum Phase { Open, ReadControl, Start, Frame, Stop, Close, kPhases };
-const char* const kPhaseNames[kPhases] = {"open", "getControl(EXPOSURE)", "start", "frame",
-                                          "stop", "close"};
+const char* const kPhaseNames[kPhases] = {"open", "getControl(EXPOSURE)", "start", "frame", "stop",
+                                          "close"};
 
 struct LifecycleRun {
     int status[kPhases] = {};
@@ -184,11 +184,14 @@ std::string describe(const CallRecord& record, int error, int times) {
 
 // How many of `count` fault variants a call gets: all at scale 1 and above, at least one.
 size_t variantsToRun(size_t count) {
-    const auto scaled = static_cast<size_t>(std::ceil(static_cast<double>(count) * stress::scale()));
+    const auto scaled =
+        static_cast<size_t>(std::ceil(static_cast<double>(count) * stress::scale()));
     return std::max<size_t>(1, std::min(count, scaled));
 }
 
-std::unique_ptr<sim::SimBoard> freshBoard() { return sim::SimBoard::raspberryPi5().paced(false).build(); }
+std::unique_ptr<sim::SimBoard> freshBoard() {
+    return sim::SimBoard::raspberryPi5().paced(false).build();
+}
 
 void expectNothingLeft(sim::SimBoard& board) {
     EXPECT_EQ(board.kernel().openDescriptorCount(), 0);
@@ -233,8 +236,9 @@ TEST(CsiCameraFaults, EverySystemCallOfTheLifecycleFailsWithEachErrnoAndTheCamer
         const size_t keep = variantsToRun(variants.size());
         for (size_t v = 0; v < keep; ++v) {
             const Variant& variant = variants[(call + v) % variants.size()];
-            SCOPED_TRACE(testing::Message() << "call " << call << " in " << kPhaseNames[phase]
-                                            << ": " << describe(record, variant.error, variant.times));
+            SCOPED_TRACE(testing::Message()
+                         << "call " << call << " in " << kPhaseNames[phase] << ": "
+                         << describe(record, variant.error, variant.times));
             auto board = freshBoard();
             sim::FaultRule rule{record.call, record.request, record.path};
             rule.error = variant.error;
@@ -244,8 +248,8 @@ TEST(CsiCameraFaults, EverySystemCallOfTheLifecycleFailsWithEachErrnoAndTheCamer
             const LifecycleRun run = runLifecycle(*board);
             ++injected;
 
-            const bool transient = variant.error == EINTR || variant.error == EAGAIN ||
-                                   variant.error == ETIMEDOUT;
+            const bool transient =
+                variant.error == EINTR || variant.error == EAGAIN || variant.error == ETIMEDOUT;
             const bool absorbed = transient && variant.times < 5 && retried(trace, call);
             const int expected = absorbed ? 0 : failedStatus(phase, record);
             EXPECT_EQ(run.status[phase], expected);
@@ -274,8 +278,9 @@ TEST(CsiCameraFaults, EverySystemCallOfTheLifecycleFailsWithEachErrnoAndTheCamer
     }
     std::ostringstream line;
     line << "CSI camera faults: " << injected << " injected over the " << swept
-         << " system calls of open, getControl, start, stop and close (" << retriedAway << " absorbed by the retry rule, "
-         << recovered << " followed by a good frame after the fault was cleared)";
+         << " system calls of open, getControl, start, stop and close (" << retriedAway
+         << " absorbed by the retry rule, " << recovered
+         << " followed by a good frame after the fault was cleared)";
     stress::report(line.str());
 }
 

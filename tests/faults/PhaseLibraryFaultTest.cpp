@@ -129,14 +129,14 @@ TEST_F(PhaseLibraryFaults, EveryLibraryCallFailsInTurnAndTheCameraRecovers) {
         int liveAfterStart;
     };
     const Case cases[] = {
-        {"SiSDKCreate", 0, -1, 99, -1},       // no instance: the device's open fails
-        {"SiSDKInit", 0, 0, -1, 0},           // start fails and destroys the instance
-        {"SiSDKSetCaliData", 0, 0, 0, 1},     // ignored: streams uncalibrated
-        {"SiSDKSetConfig", 0, 0, 0, 1},       // ignored: the library keeps its parameters
-        {"SiSDKStart", 0, 0, -1, 0},          // start fails and destroys the instance
-        {"SiSDKGetPhaseImage", 0, 0, 0, 1},   // that frame is dropped, the next ones come
+        {"SiSDKCreate", 0, -1, 99, -1},      // no instance: the device's open fails
+        {"SiSDKInit", 0, 0, -1, 0},          // start fails and destroys the instance
+        {"SiSDKSetCaliData", 0, 0, 0, 1},    // ignored: streams uncalibrated
+        {"SiSDKSetConfig", 0, 0, 0, 1},      // ignored: the library keeps its parameters
+        {"SiSDKStart", 0, 0, -1, 0},         // start fails and destroys the instance
+        {"SiSDKGetPhaseImage", 0, 0, 0, 1},  // that frame is dropped, the next ones come
         {"SiSDKGetPhaseImage", 1, 0, 0, 1},
-        {"SiSDKSetSingleFreq", 0, 0, 0, 1},   // ignored: the mode stays single frequency
+        {"SiSDKSetSingleFreq", 0, 0, 0, 1},  // ignored: the mode stays single frequency
     };
     int64_t injected = 0;
     for (const Case& c : cases) {

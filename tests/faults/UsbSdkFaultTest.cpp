@@ -34,7 +34,7 @@ struct LifecycleRun {
 
 // The camera's lifecycle, each step after the one before succeeded.
 LifecycleRun runLifecycle(const std::string& description, const stress::ReplayedFrames& expected,
-                 const char* failing) {
+                          const char* failing) {
     LifecycleRun run;
     const uint64_t callsBefore = failing ? QuarvelSimCallCount(failing) : 0;
     testing::internal::CaptureStderr();
@@ -95,19 +95,26 @@ TEST(UsbSdkFaults, EverySdkCallFailsWithEachStatusAndTheCameraRecovers) {
     const Case cases[] = {
         // Unprepared parameters: the SDK refuses the open.
         {"QuarvelDefaultParam", {QUARVEL_EVK_ERROR}, {0}, -1, 0},
-        {"QuarvelOpenCamera", {QUARVEL_EVK_ERROR, QUARVEL_EVK_BUSY, QUARVEL_EVK_NO_CAMERA}, {0},
-         -1, 0},
+        {"QuarvelOpenCamera",
+         {QUARVEL_EVK_ERROR, QUARVEL_EVK_BUSY, QUARVEL_EVK_NO_CAMERA},
+         {0},
+         -1,
+         0},
         {"QuarvelInitCamera", {QUARVEL_EVK_ERROR, QUARVEL_EVK_NOT_READY}, {0}, -1, 0},
         // Its result is not read: a camera of no size gets the VGA device, whose raw frame
         // cannot fit, and start refuses.
         {"QuarvelGetCameraConfig", {QUARVEL_EVK_ERROR}, {0}, 0, -1},
-        {"QuarvelStartCamera", {QUARVEL_EVK_ERROR, QUARVEL_EVK_BUSY, QUARVEL_EVK_NOT_READY}, {0},
-         0, -1},
+        {"QuarvelStartCamera",
+         {QUARVEL_EVK_ERROR, QUARVEL_EVK_BUSY, QUARVEL_EVK_NOT_READY},
+         {0},
+         0,
+         -1},
         {"QuarvelCaptureImage",
          {QUARVEL_EVK_TIMEOUT, QUARVEL_EVK_CAPTURE_FAILED, QUARVEL_EVK_NO_BUFFER,
           QUARVEL_EVK_NOT_READY},
          {0, 1, 2, 3, 6},
-         0, 0},
+         0,
+         0},
         {"QuarvelFreeImage", {QUARVEL_EVK_ERROR}, {0, 5}, 0, 0},
         {"QuarvelStopCamera", {QUARVEL_EVK_ERROR}, {0}, 0, 0},
         {"QuarvelCloseCamera", {QUARVEL_EVK_ERROR}, {0}, 0, 0},
@@ -116,8 +123,8 @@ TEST(UsbSdkFaults, EverySdkCallFailsWithEachStatusAndTheCameraRecovers) {
     for (const Case& c : cases) {
         for (int status : c.statuses) {
             for (unsigned occurrence : c.occurrences) {
-                SCOPED_TRACE(testing::Message() << c.function << " call " << occurrence
-                                                << " fails with " << status);
+                SCOPED_TRACE(testing::Message()
+                             << c.function << " call " << occurrence << " fails with " << status);
                 ASSERT_EQ(QuarvelSimFailCall(c.function, status, occurrence, 1), 0);
                 const LifecycleRun run = runLifecycle(description, expected, c.function);
                 QuarvelSimClearFailures();

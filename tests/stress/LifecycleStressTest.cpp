@@ -1,8 +1,11 @@
 // Start/stop cycles, and a camera stopped, restarted, closed or destroyed while another
 // thread waits in requestFrame: the wait ends, nothing crashes, the camera still works.
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <fstream>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -47,23 +50,35 @@ protected:
 
     const stress::ReplayedFrames expected;
     usbtest::ScratchDirectory scratch;
-    const std::string description =
-        scratch.write("camera.conf", stress::replayingHqvgaCamera());
+    const std::string description = scratch.write("camera.conf", stress::replayingHqvgaCamera());
 };
 
+// The scheduler state of one of this process's threads ('R' running, 'S' sleeping, ...).
+char threadState(pid_t thread) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(thread) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t end = line.rfind(')');  // the name in parentheses may hold anything
+    return end != std::string::npos && end + 2 < line.size() ? line[end + 2] : '?';
+}
+
 // A thread blocked in requestFrame without limit, as a user's consumer thread would be.
+// Constructed only once the thread sleeps: the wait on the pool is its only place to sleep.
 class BlockedRequest {
 public:
     explicit BlockedRequest(QuarvelTOFCamera& camera)
         : thread([this, &camera] {
-              entered.store(true);
+              threadId.store(static_cast<pid_t>(syscall(SYS_gettid)));
               result.store(camera.requestFrame(-1));
           }) {
-        while (!entered.load()) std::this_thread::yield();
-        // Give it time to reach the wait; if it has not, the request still must not hang.
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (threadId.load() == 0) std::this_thread::yield();
+        int sleepingChecks = 0;
+        while (sleepingChecks < 2) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            sleepingChecks = threadState(threadId.load()) == 'S' ? sleepingChecks + 1 : 0;
+        }
     }
-    // Joins the thread; its request must have ended without a frame.
+    // Joins the thread and returns what its request returned.
     QuarvelFrameBuffer* join() {
         thread.join();
         return result.load();
@@ -73,7 +88,7 @@ public:
     }
 
 private:
-    std::atomic<bool> entered{false};
+    std::atomic<pid_t> threadId{0};
     std::atomic<QuarvelFrameBuffer*> result{nullptr};
     std::thread thread;
 };
@@ -203,7 +218,7 @@ TEST_F(ReplayingCamera, CloseWhileAnotherThreadRequestsFrames) {
         }
     }
     std::ostringstream line;
-    line << "close while another thread requests: " << rounds << " rounds, "
-         << framesAfterClose << " frames taken after close";
+    line << "close while another thread requests: " << rounds << " rounds, " << framesAfterClose
+         << " frames taken after close";
     stress::report(line.str());
 }

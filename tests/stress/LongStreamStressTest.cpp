@@ -120,8 +120,7 @@ TEST(LongStream, EveryFrameHandedOutIsIntactWhileTheUserActsAtRandom) {
                     ASSERT_EQ(camera.getControl(CameraCtrl::FRAME_RATE, &value),
                               QuarvelNotImplemented);
                     ASSERT_EQ(value, -7);
-                    ASSERT_EQ(camera.setControl(CameraCtrl::FRAME_RATE, 30),
-                              QuarvelNotImplemented);
+                    ASSERT_EQ(camera.setControl(CameraCtrl::FRAME_RATE, 30), QuarvelNotImplemented);
                     break;
                 }
                 default: {  // briefly off, back on: the adaptation keeps running
@@ -153,9 +152,9 @@ TEST(LongStream, EveryFrameHandedOutIsIntactWhileTheUserActsAtRandom) {
     line << "long stream: frames streamed " << streamed() << " (target " << target
          << "), handed out and checked " << checker.checked << ", timeouts " << figures.timeouts
          << ", releases " << figures.releases << " (+" << figures.refusedReleases
-         << " second releases refused), control changes " << figures.controlChanges
-         << ", restarts " << figures.restarts << ", all-held checks "
-         << figures.fullHandsChecks << ", " << seconds << " s";
+         << " second releases refused), control changes " << figures.controlChanges << ", restarts "
+         << figures.restarts << ", all-held checks " << figures.fullHandsChecks << ", " << seconds
+         << " s";
     stress::report(line.str());
     for (const std::string& fault : checker.faults) ADD_FAILURE() << fault;
     EXPECT_GT(checker.checked, 0);

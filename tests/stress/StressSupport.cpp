@@ -114,16 +114,14 @@ int ReplayedFrames::matchDepth(QuarvelFrameBuffer& frame) const {
     FrameDataFormat format{};
     if (frame.getFormat(FrameType::DEPTH, format) != 0) return -1;
     const size_t bytes = static_cast<size_t>(format.width) * format.height * sizeof(float);
-    return match(depthPlanes, depthByPrefix,
-                 frame.getData(FrameType::DEPTH), bytes);
+    return match(depthPlanes, depthByPrefix, frame.getData(FrameType::DEPTH), bytes);
 }
 
 int ReplayedFrames::matchRaw(QuarvelFrameBuffer& frame) const {
     FrameDataFormat format{};
     if (frame.getFormat(FrameType::RAW, format) != 0) return -1;
     const size_t bytes = static_cast<size_t>(format.width) * format.height * sizeof(int16_t);
-    return match(rawPlanes, rawByPrefix,
-                 frame.getData(FrameType::RAW), bytes);
+    return match(rawPlanes, rawByPrefix, frame.getData(FrameType::RAW), bytes);
 }
 
 void DeliveryChecker::newStream(FrameType streamType) {
@@ -146,15 +144,15 @@ void DeliveryChecker::handedOut(QuarvelFrameBuffer* frame) {
     std::ostringstream where;
     where << "frame " << checked << " (timestamp " << format.timestamp << ")";
     if (anyInStream && format.timestamp <= lastTimestamp) {
-        fault(where.str() + " is not newer than the one before (" +
-              std::to_string(lastTimestamp) + ")");
+        fault(where.str() + " is not newer than the one before (" + std::to_string(lastTimestamp) +
+              ")");
     }
     if (format.timestamp == 0) fault(where.str() + " carries no timestamp");
     lastTimestamp = format.timestamp;
     anyInStream = true;
     if (expected == nullptr) return;
-    const int index = type == FrameType::RAW ? expected->matchRaw(*frame)
-                                             : expected->matchDepth(*frame);
+    const int index =
+        type == FrameType::RAW ? expected->matchRaw(*frame) : expected->matchDepth(*frame);
     if (index < 0) fault(where.str() + " matches no frame the camera can deliver");
 }
 

@@ -30,8 +30,8 @@ std::string replayingHqvgaCamera();
 
 // Every plane an intact frame of that camera can carry: the four replayed frames in each
 // modulation of the sensor, computed by the reference formulas at each range the device may
-// be set to (2000 or 4000 mm) for depth, and once for raw. A delivered plane must equal one of them byte for byte: a torn,
-// half-processed or stale-mixed frame equals none.
+// be set to (2000 or 4000 mm) for depth, and once for raw. A delivered plane must equal one of them
+// byte for byte: a torn, half-processed or stale-mixed frame equals none.
 class ReplayedFrames {
 public:
     ReplayedFrames();
@@ -42,8 +42,7 @@ public:
 
 private:
     static int match(const std::vector<std::vector<uint8_t>>& planes,
-                     const std::map<std::string, int>& byPrefix, const void* data,
-                     size_t bytes);
+                     const std::map<std::string, int>& byPrefix, const void* data, size_t bytes);
 
     std::vector<std::vector<uint8_t>> depthPlanes;  // float planes as bytes
     std::vector<std::vector<uint8_t>> rawPlanes;

@@ -22,9 +22,9 @@ TEST(TwoCameras, UsbAndCsiStreamTogetherAndEachDeliversItsOwnIntactFrames) {
     const stress::ReplayedFrames expected;
     usbtest::ScratchDirectory scratch;
     QuarvelTOFCamera usb;
-    ASSERT_EQ(usb.openWithFile(scratch.write("camera.conf", stress::replayingHqvgaCamera()).c_str(),
-                               0),
-              0);
+    ASSERT_EQ(
+        usb.openWithFile(scratch.write("camera.conf", stress::replayingHqvgaCamera()).c_str(), 0),
+        0);
     auto board = sim::SimBoard::raspberryPi5().paced(false).build();
     SeamComponents components(board->kernel());
     std::unique_ptr<QuarvelTOFCamera> csi = std::make_unique<QuarvelTOFCamera>(components);
@@ -33,7 +33,8 @@ TEST(TwoCameras, UsbAndCsiStreamTogetherAndEachDeliversItsOwnIntactFrames) {
 
     const int64_t usbTarget = stress::scaled(20000);
     const int64_t csiTarget = stress::scaled(200, 5);
-    const Clock::time_point deadline = Clock::now() + stress::scaledDuration(std::chrono::seconds(30));
+    const Clock::time_point deadline =
+        Clock::now() + stress::scaledDuration(std::chrono::seconds(30));
     ASSERT_EQ(usb.start(FrameType::DEPTH), 0);
     ASSERT_EQ(csi->start(FrameType::DEPTH), 0);
 

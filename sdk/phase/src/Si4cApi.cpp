@@ -30,8 +30,8 @@ CallFaults& callFaults() {
 
 std::atomic<int> liveInstances{0};
 
-const char* const kFailableFunctions[] = {"SiSDKCreate", "SiSDKInit",          "SiSDKSetCaliData",
-                                          "SiSDKSetConfig", "SiSDKStart", "SiSDKGetPhaseImage",
+const char* const kFailableFunctions[] = {"SiSDKCreate",       "SiSDKInit",  "SiSDKSetCaliData",
+                                          "SiSDKSetConfig",    "SiSDKStart", "SiSDKGetPhaseImage",
                                           "SiSDKSetSingleFreq"};
 
 bool isFailable(const char* name) {
