@@ -121,8 +121,19 @@ TEST(UsbSdkFaults, EverySdkCallFailsWithEachStatusAndTheCameraRecovers) {
     };
     int64_t injected = 0;
     for (const Case& c : cases) {
+        struct Variant {
+            int status;
+            unsigned occurrence;
+        };
+        std::vector<Variant> variants;
         for (int status : c.statuses) {
-            for (unsigned occurrence : c.occurrences) {
+            for (unsigned occurrence : c.occurrences) variants.push_back({status, occurrence});
+        }
+        // Below scale 1 a spread share of each function's variants, one at least.
+        for (size_t index : stress::spreadSelection(variants.size())) {
+            const int status = variants[index].status;
+            const unsigned occurrence = variants[index].occurrence;
+            {
                 SCOPED_TRACE(testing::Message()
                              << c.function << " call " << occurrence << " fails with " << status);
                 ASSERT_EQ(QuarvelSimFailCall(c.function, status, occurrence, 1), 0);

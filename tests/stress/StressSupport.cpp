@@ -1,6 +1,8 @@
 // Stress-test helpers: scale, expected planes of the replaying camera, delivery checks.
 #include "tests/stress/StressSupport.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +31,14 @@ int64_t scaled(int64_t count, int64_t minimum) {
 
 std::chrono::milliseconds scaledDuration(std::chrono::milliseconds duration) {
     return std::chrono::milliseconds(scaled(duration.count(), 1));
+}
+
+std::vector<size_t> spreadSelection(size_t count, size_t minimum) {
+    size_t keep = static_cast<size_t>(std::ceil(static_cast<double>(count) * scale()));
+    keep = std::min(count, std::max(keep, minimum));
+    std::vector<size_t> chosen;
+    for (size_t i = 0; i < keep; ++i) chosen.push_back(i * count / keep);
+    return chosen;
 }
 
 void report(const std::string& what) {
