@@ -118,6 +118,8 @@ TEST(UsbSdkFaults, EverySdkCallFailsWithEachStatusAndTheCameraRecovers) {
         {"QuarvelFreeImage", {QUARVEL_EVK_ERROR}, {0, 5}, 0, 0},
         {"QuarvelStopCamera", {QUARVEL_EVK_ERROR}, {0}, 0, 0},
         {"QuarvelCloseCamera", {QUARVEL_EVK_ERROR}, {0}, 0, 0},
+        // The range start writes back: ignored, the registers keep the range they had.
+        {"QuarvelWriteSensorReg", {QUARVEL_EVK_ERROR}, {0, 3}, 0, 0},
     };
     int64_t injected = 0;
     for (const Case& c : cases) {
