@@ -32,13 +32,13 @@ int QuarvelTOFCamera::setOutputType(FrameType type) {
         outputLayout.height < 0) {
         return -1;
     }
-    const uint64_t rawBytes =
-        static_cast<uint64_t>(rawLayout.width) * static_cast<uint64_t>(rawLayout.height) * 2u;
+    const uint64_t rawBytes = static_cast<uint64_t>(rawLayout.width) *
+                              static_cast<uint64_t>(rawLayout.height) * 2u;
     const uint64_t cacheBytes = static_cast<uint64_t>(cacheInfo.width) * cacheInfo.height * 2u;
     if (rawBytes > cacheBytes) return -1;
 
-    auto next =
-        std::make_shared<FramePool>(cacheInfo, type == FrameType::RAW ? rawLayout : outputLayout);
+    auto next = std::make_shared<FramePool>(
+        cacheInfo, type == FrameType::RAW ? rawLayout : outputLayout);
     replacePool(std::move(next));
     ++poolGenerationCount;
     return 0;

@@ -27,7 +27,8 @@ public:
     // Probes the board model from the device tree.
     QuarvelTOFCamera();
     // Uses `components` (which must outlive the camera) instead of the production set.
-    explicit QuarvelTOFCamera(const ComponentFactory& components, const char* modelPath = nullptr);
+    explicit QuarvelTOFCamera(const ComponentFactory& components,
+                              const char* modelPath = nullptr);
     // Stops a running stream and closes an opened camera before releasing everything.
     ~QuarvelTOFCamera();
     QuarvelTOFCamera(const QuarvelTOFCamera&) = delete;

@@ -1,7 +1,6 @@
 // The C entry points of the stand-in SDK and its test bench, over one simulated camera.
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -48,7 +47,23 @@ std::shared_ptr<SimulatedUsbCamera> openCamera() {
     return r.camera;
 }
 
-// Calls counted per function and the failures scripted for them (test bench).
+const char* const kSdkFunctions[] = {
+    "QuarvelDefaultParam", "QuarvelOpenCamera",    "QuarvelInitCamera",  "QuarvelGetCameraConfig",
+    "QuarvelStartCamera",  "QuarvelStopCamera",    "QuarvelCloseCamera", "QuarvelCaptureImage",
+    "QuarvelFreeImage",    "QuarvelWriteSensorReg"};
+constexpr int kSdkFunctionCount = sizeof kSdkFunctions / sizeof kSdkFunctions[0];
+
+// Index of an SDK function's name in kSdkFunctions, or -1.
+int sdkFunctionIndex(const char* name) {
+    if (name == nullptr) return -1;
+    for (int i = 0; i < kSdkFunctionCount; ++i) {
+        if (std::strcmp(kSdkFunctions[i], name) == 0) return i;
+    }
+    return -1;
+}
+
+// Calls counted per function and the failures scripted for them (test bench). Fixed
+// arrays: counting a capture allocates nothing.
 struct CallFaults {
     struct Rule {
         int status = 0;
@@ -56,8 +71,8 @@ struct CallFaults {
         uint64_t times = 0;
     };
     std::mutex mutex;  // guards every field
-    std::map<std::string, uint64_t> calls;
-    std::map<std::string, Rule> rules;
+    uint64_t calls[kSdkFunctionCount] = {};
+    Rule rules[kSdkFunctionCount] = {};
 };
 
 CallFaults& callFaults() {
@@ -65,27 +80,14 @@ CallFaults& callFaults() {
     return instance;
 }
 
-const char* const kSdkFunctions[] = {
-    "QuarvelDefaultParam", "QuarvelOpenCamera",    "QuarvelInitCamera",  "QuarvelGetCameraConfig",
-    "QuarvelStartCamera",  "QuarvelStopCamera",    "QuarvelCloseCamera", "QuarvelCaptureImage",
-    "QuarvelFreeImage",    "QuarvelWriteSensorReg"};
-
-bool isSdkFunction(const char* name) {
-    if (name == nullptr) return false;
-    for (const char* function : kSdkFunctions) {
-        if (std::strcmp(function, name) == 0) return true;
-    }
-    return false;
-}
-
 // Counts a call of `function`; the status it must fail with, or 0 to go on.
 int injectedFailure(const char* function) {
+    const int index = sdkFunctionIndex(function);
+    if (index < 0) return 0;
     CallFaults& faults = callFaults();
     std::lock_guard<std::mutex> lock(faults.mutex);
-    ++faults.calls[function];
-    auto found = faults.rules.find(function);
-    if (found == faults.rules.end()) return 0;
-    CallFaults::Rule& rule = found->second;
+    ++faults.calls[index];
+    CallFaults::Rule& rule = faults.rules[index];
     if (rule.skip > 0) {
         --rule.skip;
         return 0;
@@ -276,25 +278,26 @@ QUARVEL_EVK_API int QuarvelSimFindDelivery(uint64_t timestampMs, QuarvelSimDeliv
 
 QUARVEL_EVK_API int QuarvelSimFailCall(const char* function, int status, unsigned skip,
                                        unsigned times) {
-    if (!isSdkFunction(function) || status == 0) return -1;
+    const int index = sdkFunctionIndex(function);
+    if (index < 0 || status == 0) return -1;
     CallFaults& faults = callFaults();
     std::lock_guard<std::mutex> lock(faults.mutex);
-    faults.rules[function] = CallFaults::Rule{status, skip, times};
+    faults.rules[index] = CallFaults::Rule{status, skip, times};
     return 0;
 }
 
 QUARVEL_EVK_API void QuarvelSimClearFailures(void) {
     CallFaults& faults = callFaults();
     std::lock_guard<std::mutex> lock(faults.mutex);
-    faults.rules.clear();
+    for (CallFaults::Rule& rule : faults.rules) rule = CallFaults::Rule{};
 }
 
 QUARVEL_EVK_API uint64_t QuarvelSimCallCount(const char* function) {
-    if (!isSdkFunction(function)) return 0;
+    const int index = sdkFunctionIndex(function);
+    if (index < 0) return 0;
     CallFaults& faults = callFaults();
     std::lock_guard<std::mutex> lock(faults.mutex);
-    const auto found = faults.calls.find(function);
-    return found == faults.calls.end() ? 0 : found->second;
+    return faults.calls[index];
 }
 
 QUARVEL_EVK_API int QuarvelSimOpenCameras(void) { return openCamera() ? 1 : 0; }

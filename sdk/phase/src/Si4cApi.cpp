@@ -1,10 +1,8 @@
 // The nine exported entry points of the phase library, and its test bench.
 #include <atomic>
 #include <cstring>
-#include <map>
 #include <mutex>
 #include <new>
-#include <string>
 
 #include "sdk/phase/si4c.h"
 #include "sdk/phase/si4c_sim.h"
@@ -12,15 +10,31 @@
 
 namespace {
 
-// Calls counted per function and the failures scripted for them (test bench).
+const char* const kFunctions[] = {"SiSDKCreate",        "SiSDKInit",         "SiSDKSetCaliData",
+                                  "SiSDKSetConfig",     "SiSDKStart",        "SiSDKGetPhaseImage",
+                                  "SiSDKSetSingleFreq", "SiSDKIsSingleFreq", "SiSDKDestroy"};
+constexpr int kFunctionCount = sizeof kFunctions / sizeof kFunctions[0];
+constexpr int kFailableCount = 7;  // the first seven can report a failure
+
+// Index of a library function's name in kFunctions, or -1.
+int functionIndex(const char* name) {
+    if (name == nullptr) return -1;
+    for (int i = 0; i < kFunctionCount; ++i) {
+        if (std::strcmp(kFunctions[i], name) == 0) return i;
+    }
+    return -1;
+}
+
+// Calls counted per function and the failures scripted for them (test bench). Fixed
+// arrays: counting a frame's computation allocates nothing.
 struct CallFaults {
     struct Rule {
         unsigned skip = 0;
         unsigned times = 0;
     };
     std::mutex mutex;  // guards calls and rules
-    std::map<std::string, uint64_t> calls;
-    std::map<std::string, Rule> rules;
+    uint64_t calls[kFunctionCount] = {};
+    Rule rules[kFunctionCount] = {};
 };
 
 CallFaults& callFaults() {
@@ -30,26 +44,14 @@ CallFaults& callFaults() {
 
 std::atomic<int> liveInstances{0};
 
-const char* const kFailableFunctions[] = {"SiSDKCreate",       "SiSDKInit",  "SiSDKSetCaliData",
-                                          "SiSDKSetConfig",    "SiSDKStart", "SiSDKGetPhaseImage",
-                                          "SiSDKSetSingleFreq"};
-
-bool isFailable(const char* name) {
-    if (name == nullptr) return false;
-    for (const char* function : kFailableFunctions) {
-        if (std::strcmp(function, name) == 0) return true;
-    }
-    return false;
-}
-
 // Counts a call of `function`; true when it must fail.
 bool injectedFailure(const char* function) {
+    const int index = functionIndex(function);
+    if (index < 0) return false;
     CallFaults& faults = callFaults();
     std::lock_guard<std::mutex> lock(faults.mutex);
-    ++faults.calls[function];
-    auto found = faults.rules.find(function);
-    if (found == faults.rules.end()) return false;
-    CallFaults::Rule& rule = found->second;
+    ++faults.calls[index];
+    CallFaults::Rule& rule = faults.rules[index];
     if (rule.skip > 0) {
         --rule.skip;
         return false;
@@ -139,25 +141,26 @@ void SiSDKDestroy(SiSDKHandle* handle) {
 }
 
 int SiSimFailCall(const char* function, unsigned skip, unsigned times) {
-    if (!isFailable(function)) return -1;
+    const int index = functionIndex(function);
+    if (index < 0 || index >= kFailableCount) return -1;
     CallFaults& faults = callFaults();
     std::lock_guard<std::mutex> lock(faults.mutex);
-    faults.rules[function] = CallFaults::Rule{skip, times};
+    faults.rules[index] = CallFaults::Rule{skip, times};
     return 0;
 }
 
 void SiSimClearFailures(void) {
     CallFaults& faults = callFaults();
     std::lock_guard<std::mutex> lock(faults.mutex);
-    faults.rules.clear();
+    for (CallFaults::Rule& rule : faults.rules) rule = CallFaults::Rule{};
 }
 
 uint64_t SiSimCallCount(const char* function) {
-    if (function == nullptr) return 0;
+    const int index = functionIndex(function);
+    if (index < 0) return 0;
     CallFaults& faults = callFaults();
     std::lock_guard<std::mutex> lock(faults.mutex);
-    const auto found = faults.calls.find(function);
-    return found == faults.calls.end() ? 0 : found->second;
+    return faults.calls[index];
 }
 
 int SiSimLiveInstances(void) { return liveInstances.load(); }
