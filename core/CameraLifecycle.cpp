@@ -26,7 +26,7 @@ QuarvelTOFCamera::~QuarvelTOFCamera() {
     // forgotten close must not leak descriptors or SDK handles.
     if (sensor || device) close();
     stopIfStreaming();
-    pool.reset();
+    replacePool(nullptr);
     device.reset();
     sensor.reset();
 }

@@ -37,9 +37,9 @@ int QuarvelTOFCamera::setOutputType(FrameType type) {
     const uint64_t cacheBytes = static_cast<uint64_t>(cacheInfo.width) * cacheInfo.height * 2u;
     if (rawBytes > cacheBytes) return -1;
 
-    auto next = std::make_unique<FramePool>(
+    auto next = std::make_shared<FramePool>(
         cacheInfo, type == FrameType::RAW ? rawLayout : outputLayout);
-    pool = std::move(next);
+    replacePool(std::move(next));
     ++poolGenerationCount;
     return 0;
 }
@@ -86,7 +86,9 @@ bool QuarvelTOFCamera::skipThisFrame() {
 
 int QuarvelTOFCamera::analysisFrame(uint8_t* cache, LinkNode* node) {
     uint64_t timestamp = 0;
-    if (sensor->getFrame(cache, &timestamp) == -1) return -1;
+    // Only 0 means the cache holds one whole new frame: -2 (a failed dequeue or queue) and 2
+    // (a buffer index out of range) leave it part old, part new, with no timestamp.
+    if (sensor->getFrame(cache, &timestamp) != 0) return -1;
     node->buffer->setTimestamp(timestamp);
     if (skipThisFrame()) return QuarvelSkipFrame;
     QuarvelFrameBuffer* buffer = node->buffer.get();

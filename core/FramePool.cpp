@@ -92,20 +92,26 @@ QuarvelFrameBuffer* FramePool::request(int timeoutMs) {
     if (!nodeList) return nullptr;
     {
         std::unique_lock<std::mutex> lock(mutex);
+        const auto readyOrRetired = [this] { return readyCount > 0 || retired; };
         if (timeoutMs < 0) {
-            ready.wait(lock, [this] { return readyCount > 0; });
+            ready.wait(lock, readyOrRetired);
         } else {
             const auto deadline =
                 std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-            if (!ready.wait_until(lock, deadline, [this] { return readyCount > 0; })) {
-                return nullptr;
-            }
+            if (!ready.wait_until(lock, deadline, readyOrRetired)) return nullptr;
         }
+        if (retired) return nullptr;
         --readyCount;
     }
     // A lowered count always has a node behind it: nodes are queued before counted.
     LinkNode* node = nodeList->popReady(NodePlace::User);
     return node ? node->buffer.get() : nullptr;
+}
+
+void FramePool::retire() {
+    std::lock_guard<std::mutex> lock(mutex);
+    retired = true;
+    ready.notify_all();
 }
 
 int FramePool::release(const QuarvelFrameBuffer* buffer) {

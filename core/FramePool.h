@@ -54,8 +54,13 @@ public:
     FramePool(const CameraInfo& cacheInfo, const FrameLayout& layout);
 
     // Waits up to timeoutMs (negative: without limit) for a ready frame and hands it to
-    // the user. Null at the timeout or when the pool has no buffers. Caller's thread.
+    // the user. Null at the timeout, when the pool has no buffers or once it is retired.
+    // Caller's thread.
     QuarvelFrameBuffer* request(int timeoutMs);
+    // Ends every wait in request() (they return null) and makes later requests return null
+    // at once: called before the pool is replaced or destroyed, so that a thread blocked in
+    // request() leaves it instead of waiting on a dead pool. Any thread.
+    void retire();
     // Returns a buffer handed out by request(): 0, or -1 if it is not one of this pool's
     // buffers or is not in the user's hands. Caller's thread.
     int release(const QuarvelFrameBuffer* buffer);
@@ -76,10 +81,11 @@ public:
     std::unique_ptr<FrameNodeList> nodeList;
     std::unique_ptr<CacheData> cache;
     uint8_t bufferCount = 3;
-    std::mutex mutex;               // guards readyCount; never held with nodeList->mutex
-    std::condition_variable ready;  // signalled (notify all) when readyCount grows
+    std::mutex mutex;               // guards readyCount, retired; never held with nodeList->mutex
+    std::condition_variable ready;  // signalled (notify all) when readyCount grows or on retire
     int32_t readyCount = 0;         // frames in the ready queue not yet claimed
     int32_t readyLimit = 3;
+    bool retired = false;  // set once by retire(); request() then hands out nothing
 };
 
 }  // namespace Quarvel

@@ -3,16 +3,36 @@
 
 namespace Quarvel {
 
+std::shared_ptr<FramePool> QuarvelTOFCamera::currentPool() const {
+    std::lock_guard<std::mutex> lock(poolPointerMutex);
+    return pool;
+}
+
+void QuarvelTOFCamera::replacePool(std::shared_ptr<FramePool> next) {
+    std::shared_ptr<FramePool> previous;
+    {
+        std::lock_guard<std::mutex> lock(poolPointerMutex);
+        previous = std::move(pool);
+        pool = std::move(next);
+    }
+    // A thread still waiting on the old pool holds it; it leaves with no frame.
+    if (previous) previous->retire();
+}
+
 QuarvelFrameBuffer* QuarvelTOFCamera::requestFrame(int16_t timeout) {
-    return pool ? pool->request(timeout) : nullptr;
+    const std::shared_ptr<FramePool> current = currentPool();
+    // Touches no member after the wait: the camera may be gone by then.
+    return current ? current->request(timeout) : nullptr;
 }
 
 int QuarvelTOFCamera::releaseFrame(QuarvelFrameBuffer* frame) {
-    return pool ? pool->release(frame) : -1;
+    const std::shared_ptr<FramePool> current = currentPool();
+    return current ? current->release(frame) : -1;
 }
 
 bool QuarvelTOFCamera::isFrameHeld(const QuarvelFrameBuffer* frame) const {
-    return pool && pool->nodeList && pool->nodeList->isHeldByUser(frame);
+    const std::shared_ptr<FramePool> current = currentPool();
+    return current && current->nodeList && current->nodeList->isHeldByUser(frame);
 }
 
 }  // namespace Quarvel

@@ -51,6 +51,8 @@ public:
     int getControlExt(CameraCtrl ctrl, const char** value);
 
     // Oldest ready frame, waiting up to timeout ms (negative: without limit), or null.
+    // A wait ends with null when the pool it waits on is replaced (next start) or the
+    // camera is destroyed, so another thread may do either while one waits here.
     QuarvelFrameBuffer* requestFrame(int16_t timeout);
     // 0, or -1 for a buffer that is not one of the current pool's or is not handed out.
     int releaseFrame(QuarvelFrameBuffer* frame);
@@ -81,13 +83,21 @@ private:
     void closeAndDropDevice();
     void stopIfStreaming();
     bool skipThisFrame();
+    // The current pool, kept alive for a caller that waits on it. User threads.
+    std::shared_ptr<FramePool> currentPool() const;
+    // Retires the current pool (waking its waiters) and puts `next` in its place.
+    void replacePool(std::shared_ptr<FramePool> next);
 
     CameraInfo info{};
     FrameLayout rawLayout{};
     FrameLayout outputLayout{};
     std::unique_ptr<QuarvelTOFSensor> sensor;
     std::unique_ptr<QuarvelDevice> device;
-    std::unique_ptr<FramePool> pool;
+    // Shared with user threads waiting in requestFrame, so that a pool replaced or destroyed
+    // meanwhile stays valid until they have left it. Written only while no capture thread
+    // runs, and then under poolPointerMutex.
+    std::shared_ptr<FramePool> pool;
+    mutable std::mutex poolPointerMutex;  // guards the pool pointer (not the pool)
     std::thread worker;
     std::atomic<bool> stopFlag{true};
     int boardModel = BOARD_UNKNOWN;

@@ -89,10 +89,9 @@ int QuarvelTOFUSBSensor::open(CameraInfo& cameraInfo) {
 }
 
 int QuarvelTOFUSBSensor::close() {
-    if (sdkHandle != nullptr) {
-        QuarvelCloseCamera(sdkHandle);
-        sdkHandle = nullptr;
-    }
+    // A refused close leaves the camera open in the SDK: keep the handle, so that the next
+    // close (the camera's destruction closes again) releases it instead of leaking it.
+    if (sdkHandle != nullptr && QuarvelCloseCamera(sdkHandle) == 0) sdkHandle = nullptr;
     streaming.store(false);
     return 0;
 }
@@ -160,6 +159,9 @@ int QuarvelTOFUSBSensor::getFrame(uint8_t* dst, uint64_t* timestamp) {
     int32_t gathered = 0;
     size_t writePosition = 0;
     uint64_t previous = 0;
+    // A group with a missed capture lacks a sub-frame: its place in dst still holds an
+    // older frame's samples, so the group must not be handed on as a frame.
+    bool groupMissedCapture = false;
     while (gathered < subframeCount) {
         if (!streaming.load()) {
             ++gathered;
@@ -168,6 +170,7 @@ int QuarvelTOFUSBSensor::getFrame(uint8_t* dst, uint64_t* timestamp) {
         if (QuarvelCaptureImage(sdkHandle, &imageFrame, kCaptureTimeoutMs) != 0) {
             // A missed capture still counts as a sub-frame of this group.
             ++gathered;
+            groupMissedCapture = true;
             *timestamp = previous;
             continue;
         }
@@ -178,6 +181,7 @@ int QuarvelTOFUSBSensor::getFrame(uint8_t* dst, uint64_t* timestamp) {
         if (gathered > 0 && frameTime - previous >= kGroupGapMs) {
             gathered = 0;
             writePosition = 0;
+            groupMissedCapture = false;
         }
         const uint32_t size = fieldAt<uint32_t>(imageFrame.bytes, QUARVEL_IMAGE_FRAME_DATA_SIZE);
         const uint8_t* pixels = fieldAt<const uint8_t*>(imageFrame.bytes, QUARVEL_IMAGE_FRAME_DATA);
@@ -195,7 +199,7 @@ int QuarvelTOFUSBSensor::getFrame(uint8_t* dst, uint64_t* timestamp) {
         ++gathered;
         *timestamp = previous;
     }
-    return 0;
+    return groupMissedCapture ? -1 : 0;
 }
 
 int QuarvelTOFUSBSensor::setControl(CameraCtrl ctrl, int value) {

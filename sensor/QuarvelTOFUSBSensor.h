@@ -28,12 +28,14 @@ public:
     // Opens and initialises the SDK camera and reads its geometry. 0, or -1 on failure
     // (an opened handle is still released by close()).
     int open(CameraInfo& info) override;
+    // Releases the SDK camera; one the SDK refuses to close stays held for the next close.
     int close() override;
     // -1 when already streaming (also after a refused start, until stop) or refused.
     int start() override;
     int stop() override;
     CameraInfo getCameraInfo() override;
-    // Gathers subframeCount SDK frames; -1 when a frame has an unexpected size.
+    // Gathers subframeCount SDK frames; -1 when a frame has an unexpected size or the group
+    // lacks a sub-frame because a capture failed.
     int getFrame(uint8_t* dst, uint64_t* timestamp) override;
     // RANGE only: 2000 selects the short-range register table, any other value the long.
     int setControl(CameraCtrl ctrl, int value) override;

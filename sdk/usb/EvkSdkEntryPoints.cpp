@@ -47,9 +47,65 @@ std::shared_ptr<SimulatedUsbCamera> openCamera() {
     return r.camera;
 }
 
+const char* const kSdkFunctions[] = {
+    "QuarvelDefaultParam", "QuarvelOpenCamera",    "QuarvelInitCamera",  "QuarvelGetCameraConfig",
+    "QuarvelStartCamera",  "QuarvelStopCamera",    "QuarvelCloseCamera", "QuarvelCaptureImage",
+    "QuarvelFreeImage",    "QuarvelWriteSensorReg"};
+constexpr int kSdkFunctionCount = sizeof kSdkFunctions / sizeof kSdkFunctions[0];
+
+// Index of an SDK function's name in kSdkFunctions, or -1.
+int sdkFunctionIndex(const char* name) {
+    if (name == nullptr) return -1;
+    for (int i = 0; i < kSdkFunctionCount; ++i) {
+        if (std::strcmp(kSdkFunctions[i], name) == 0) return i;
+    }
+    return -1;
+}
+
+// Calls counted per function and the failures scripted for them (test bench). Fixed
+// arrays: counting a capture allocates nothing.
+struct CallFaults {
+    struct Rule {
+        int status = 0;
+        uint64_t skip = 0;
+        uint64_t times = 0;
+    };
+    std::mutex mutex;  // guards every field
+    uint64_t calls[kSdkFunctionCount] = {};
+    Rule rules[kSdkFunctionCount] = {};
+};
+
+CallFaults& callFaults() {
+    static CallFaults instance;
+    return instance;
+}
+
+// Counts a call of `function`; the status it must fail with, or 0 to go on.
+int injectedFailure(const char* function) {
+    const int index = sdkFunctionIndex(function);
+    if (index < 0) return 0;
+    CallFaults& faults = callFaults();
+    std::lock_guard<std::mutex> lock(faults.mutex);
+    ++faults.calls[index];
+    CallFaults::Rule& rule = faults.rules[index];
+    if (rule.skip > 0) {
+        --rule.skip;
+        return 0;
+    }
+    if (rule.times == 0) return 0;
+    --rule.times;
+    return rule.status;
+}
+
 }  // namespace
 
+#define QUARVEL_EVK_INJECT_FAILURE()                                       \
+    do {                                                                   \
+        if (const int failure = injectedFailure(__func__)) return failure; \
+    } while (0)
+
 QUARVEL_EVK_API int QuarvelDefaultParam(void* param) {
+    QUARVEL_EVK_INJECT_FAILURE();
     if (param == nullptr) return QUARVEL_EVK_ERROR;
     uint8_t* record = static_cast<uint8_t*>(param);
     std::memset(record, 0, QUARVEL_OPEN_PARAM_SIZE);
@@ -58,6 +114,7 @@ QUARVEL_EVK_API int QuarvelDefaultParam(void* param) {
 }
 
 QUARVEL_EVK_API int QuarvelOpenCamera(QuarvelCameraHandle* handle, void* param) {
+    QUARVEL_EVK_INJECT_FAILURE();
     if (handle == nullptr || param == nullptr) return QUARVEL_EVK_ERROR;
     const uint8_t* record = static_cast<const uint8_t*>(param);
     uint32_t version = 0;
@@ -106,11 +163,13 @@ QUARVEL_EVK_API int QuarvelOpenCamera(QuarvelCameraHandle* handle, void* param) 
 }
 
 QUARVEL_EVK_API int QuarvelInitCamera(QuarvelCameraHandle handle) {
+    QUARVEL_EVK_INJECT_FAILURE();
     auto camera = cameraFor(handle);
     return camera ? camera->init() : QUARVEL_EVK_ERROR;
 }
 
 QUARVEL_EVK_API int QuarvelGetCameraConfig(QuarvelCameraHandle handle, void* config) {
+    QUARVEL_EVK_INJECT_FAILURE();
     auto camera = cameraFor(handle);
     if (!camera || config == nullptr) return QUARVEL_EVK_ERROR;
     camera->fillConfig(static_cast<uint8_t*>(config));
@@ -118,16 +177,19 @@ QUARVEL_EVK_API int QuarvelGetCameraConfig(QuarvelCameraHandle handle, void* con
 }
 
 QUARVEL_EVK_API int QuarvelStartCamera(QuarvelCameraHandle handle) {
+    QUARVEL_EVK_INJECT_FAILURE();
     auto camera = cameraFor(handle);
     return camera ? camera->start() : QUARVEL_EVK_ERROR;
 }
 
 QUARVEL_EVK_API int QuarvelStopCamera(QuarvelCameraHandle handle) {
+    QUARVEL_EVK_INJECT_FAILURE();
     auto camera = cameraFor(handle);
     return camera ? camera->stop() : QUARVEL_EVK_ERROR;
 }
 
 QUARVEL_EVK_API int QuarvelCloseCamera(QuarvelCameraHandle handle) {
+    QUARVEL_EVK_INJECT_FAILURE();
     std::shared_ptr<SimulatedUsbCamera> camera;
     {
         Registry& r = registry();
@@ -142,16 +204,19 @@ QUARVEL_EVK_API int QuarvelCloseCamera(QuarvelCameraHandle handle) {
 
 QUARVEL_EVK_API int QuarvelCaptureImage(QuarvelCameraHandle handle, QuarvelImageFrame* frame,
                                         int timeoutMs) {
+    QUARVEL_EVK_INJECT_FAILURE();
     auto camera = cameraFor(handle);
     return camera ? camera->capture(frame, timeoutMs) : QUARVEL_EVK_ERROR;
 }
 
 QUARVEL_EVK_API int QuarvelFreeImage(QuarvelCameraHandle handle, QuarvelImageFrame frame) {
+    QUARVEL_EVK_INJECT_FAILURE();
     auto camera = cameraFor(handle);
     return camera ? camera->release(frame) : QUARVEL_EVK_ERROR;
 }
 
 QUARVEL_EVK_API int QuarvelWriteSensorReg(QuarvelCameraHandle handle, uint16_t reg, uint8_t value) {
+    QUARVEL_EVK_INJECT_FAILURE();
     auto camera = cameraFor(handle);
     if (!camera) return QUARVEL_EVK_ERROR;
     {
@@ -210,3 +275,29 @@ QUARVEL_EVK_API int QuarvelSimFindDelivery(uint64_t timestampMs, QuarvelSimDeliv
     if (!camera || delivery == nullptr) return -1;
     return camera->findDelivery(timestampMs, *delivery) ? 0 : -1;
 }
+
+QUARVEL_EVK_API int QuarvelSimFailCall(const char* function, int status, unsigned skip,
+                                       unsigned times) {
+    const int index = sdkFunctionIndex(function);
+    if (index < 0 || status == 0) return -1;
+    CallFaults& faults = callFaults();
+    std::lock_guard<std::mutex> lock(faults.mutex);
+    faults.rules[index] = CallFaults::Rule{status, skip, times};
+    return 0;
+}
+
+QUARVEL_EVK_API void QuarvelSimClearFailures(void) {
+    CallFaults& faults = callFaults();
+    std::lock_guard<std::mutex> lock(faults.mutex);
+    for (CallFaults::Rule& rule : faults.rules) rule = CallFaults::Rule{};
+}
+
+QUARVEL_EVK_API uint64_t QuarvelSimCallCount(const char* function) {
+    const int index = sdkFunctionIndex(function);
+    if (index < 0) return 0;
+    CallFaults& faults = callFaults();
+    std::lock_guard<std::mutex> lock(faults.mutex);
+    return faults.calls[index];
+}
+
+QUARVEL_EVK_API int QuarvelSimOpenCameras(void) { return openCamera() ? 1 : 0; }

@@ -46,6 +46,19 @@ typedef struct QuarvelSimDelivery {
 } QuarvelSimDelivery;
 int QuarvelSimFindDelivery(uint64_t timestampMs, QuarvelSimDelivery* delivery);
 
+/* Fault injection. Makes the SDK function named `function` (one of the ten, e.g.
+ * "QuarvelStartCamera") fail: of its calls from now on, the first `skip` work as usual and the
+ * next `times` return `status` (nonzero) at once, doing nothing else (a failed
+ * QuarvelFreeImage keeps the frame lent, a failed QuarvelCloseCamera leaves the camera
+ * open). One rule per function; a new one replaces it. Rules outlive close and open.
+ * 0, or -1 for an unknown name or a zero status. */
+int QuarvelSimFailCall(const char* function, int status, unsigned skip, unsigned times);
+void QuarvelSimClearFailures(void);
+/* Calls of the named SDK function in this process so far, failed ones included. */
+uint64_t QuarvelSimCallCount(const char* function);
+/* Cameras opened and not closed: 0 or 1. */
+int QuarvelSimOpenCameras(void);
+
 #ifdef __cplusplus
 }
 #endif
