@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "core/ComponentFactory.h"
@@ -12,6 +11,7 @@
 #include "core/FramePool.h"
 #include "core/QuarvelDevice.h"
 #include "core/QuarvelTOFSensor.h"
+#include "core/ThreadSafety.h"
 #include "core/Types.h"
 
 namespace Quarvel {
@@ -44,11 +44,11 @@ public:
     int close();
     CameraInfo getCameraInfo() const;
 
-    // Controls.
-    int setControl(CameraCtrl ctrl, int value);
-    int getControl(CameraCtrl ctrl, int* value);
-    int setControlExt(CameraCtrl ctrl, const char* value);
-    int getControlExt(CameraCtrl ctrl, const char** value);
+    // Controls. Thread-safe against the capture thread's frame-rate adaptation.
+    int setControl(CameraCtrl ctrl, int value) EXCLUDES(controlCallsMutex);
+    int getControl(CameraCtrl ctrl, int* value) EXCLUDES(controlCallsMutex);
+    int setControlExt(CameraCtrl ctrl, const char* value) EXCLUDES(controlCallsMutex);
+    int getControlExt(CameraCtrl ctrl, const char** value) EXCLUDES(controlCallsMutex);
 
     // Oldest ready frame, waiting up to timeout ms (negative: without limit), or null.
     QuarvelFrameBuffer* requestFrame(int16_t timeout);
@@ -67,7 +67,7 @@ public:
     int getRawImages(uint8_t* cache, int16_t* out);
     int getPhaseImage(uint8_t* cache, float* depth, float* amplitude, float* confidence);
     void updateFps();
-    void adjustFrameRate();
+    void adjustFrameRate() EXCLUDES(controlCallsMutex);
 
     // Measured delivery rate (capture thread's view) and the board found at construction.
     float measuredFps() const { return fps; }
@@ -102,7 +102,7 @@ private:
     std::atomic<bool> autoFrameRate{true};
 
     const ComponentFactory* components;
-    std::mutex controlCallsMutex;  // serialises control calls into device and sensor
+    Mutex controlCallsMutex;  // serialises control calls into device and sensor
     uint64_t poolGenerationCount = 0;
 };
 

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "core/X86CpuFeatures.h"
+
 namespace Quarvel {
 
 namespace {
@@ -170,18 +172,9 @@ __attribute__((target("arch=x86-64-v2"))) void unpackX86V2Lines(const uint8_t* p
     unpackLinesWith<Chunk16>(packed, stride, lines, pairs, out);
 }
 
-bool supportsX86V4() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("x86-64-v4");
-}
-bool supportsX86V3() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("x86-64-v3");
-}
-bool supportsX86V2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("x86-64-v2");
-}
+bool supportsX86V4() { return x86SupportsLevel4(); }
+bool supportsX86V3() { return x86SupportsLevel3(); }
+bool supportsX86V2() { return x86SupportsLevel2(); }
 #endif
 
 const Y12PLinesVariant kVariants[] = {
