@@ -85,8 +85,8 @@ public:
     std::unique_ptr<FrameNodeList> nodeList;
     std::unique_ptr<CacheData> cache;
     uint8_t bufferCount = 3;
-    Mutex mutex;              // guards readyCount; never held with nodeList->mutex
-    ConditionVariable ready;  // signalled (notify all) when readyCount grows
+    Mutex mutex;                               // guards readyCount; never held with nodeList->mutex
+    ConditionVariable ready;                   // signalled (notify all) when readyCount grows
     int32_t readyCount GUARDED_BY(mutex) = 0;  // frames in the ready queue not yet claimed
     int32_t readyLimit = 3;
 };

@@ -30,10 +30,9 @@ inline bool x86SupportsLevel2() {
 
 inline bool x86SupportsLevel3() {
 #if defined(__clang__)
-    return x86SupportsLevel2() && __builtin_cpu_supports("avx") &&
-           __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") &&
-           __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
-           x86HasF16cAndMovbe();
+    return x86SupportsLevel2() && __builtin_cpu_supports("avx") && __builtin_cpu_supports("avx2") &&
+           __builtin_cpu_supports("fma") && __builtin_cpu_supports("bmi") &&
+           __builtin_cpu_supports("bmi2") && x86HasF16cAndMovbe();
 #else
     __builtin_cpu_init();
     return __builtin_cpu_supports("x86-64-v3");

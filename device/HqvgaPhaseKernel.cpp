@@ -232,9 +232,11 @@ void phaseImageBaseline(const uint8_t* raw, unsigned rawShift, int range, float 
 #else
 #define QUARVEL_X86_V4_TARGET "arch=x86-64-v4,prefer-vector-width=512"
 #endif
-__attribute__((target(QUARVEL_X86_V4_TARGET))) void phaseImageX86V4(
-    const uint8_t* raw, unsigned rawShift, int range, float frequency, float* depth,
-    float* amplitude, float* confidence) {
+__attribute__((target(QUARVEL_X86_V4_TARGET))) void phaseImageX86V4(const uint8_t* raw,
+                                                                    unsigned rawShift, int range,
+                                                                    float frequency, float* depth,
+                                                                    float* amplitude,
+                                                                    float* confidence) {
     phaseFrame<true>(raw, rawShift, range, frequency, depth, amplitude, confidence);
 }
 
@@ -257,8 +259,7 @@ bool supportsX86V4() {
 bool supportsX86V3() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") &&
-           __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
-           x86HasF16cAndMovbe();
+           __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") && x86HasF16cAndMovbe();
 }
 #endif
 

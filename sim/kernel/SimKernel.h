@@ -113,8 +113,7 @@ private:
 
     Node& ensureNode(const std::string& path, Kind kind) REQUIRES(kernelMutex);
     // Records the call and applies the fault rules; the errno to fail with, or 0.
-    int enterCall(Call call, unsigned long request, const std::string& path)
-        REQUIRES(kernelMutex);
+    int enterCall(Call call, unsigned long request, const std::string& path) REQUIRES(kernelMutex);
     std::string pathOfDescriptor(int fd) const REQUIRES(kernelMutex);
     static int fail(int error);
 

@@ -32,7 +32,7 @@ public:
 
 private:
     const std::shared_ptr<SimSensorChip> chip;
-    const size_t padCount;  // padFormats' size, fixed at construction
+    const size_t padCount;      // padFormats' size, fixed at construction
     mutable Mutex subdevMutex;  // guards padFormats and setCount
     std::vector<v4l2_mbus_framefmt> padFormats GUARDED_BY(subdevMutex);
     int setCount GUARDED_BY(subdevMutex) = 0;
