@@ -45,6 +45,8 @@ int QuarvelTOFCamera::setOutputType(FrameType type) {
 }
 
 void QuarvelTOFCamera::captureThread() {
+    // The pool is replaced only while no capture thread runs: one reference serves the run.
+    const std::shared_ptr<FramePool> pool = currentPool();
     uint8_t* cache = pool->cacheBytes();
     lastFrameTime = systemClockNs();
     int64_t lastAdjust = lastFrameTime;

@@ -28,7 +28,7 @@ int QuarvelTOFCamera::setControl(CameraCtrl ctrl, int value) {
         default:
             break;
     }
-    std::lock_guard<std::mutex> lock(controlCallsMutex);
+    MutexLock lock(controlCallsMutex);
     if (!device) return -1;
     if (ctrl == CameraCtrl::FRAME_RATE) {
         int bound = 0;
@@ -54,20 +54,20 @@ int QuarvelTOFCamera::getControl(CameraCtrl ctrl, int* value) {
         default:
             break;
     }
-    std::lock_guard<std::mutex> lock(controlCallsMutex);
+    MutexLock lock(controlCallsMutex);
     if (!device) return -1;
     return device->getControl(ctrl, value);
 }
 
 int QuarvelTOFCamera::setControlExt(CameraCtrl ctrl, const char* value) {
-    std::lock_guard<std::mutex> lock(controlCallsMutex);
+    MutexLock lock(controlCallsMutex);
     if (!device) return -1;
     return device->setControlExt(ctrl, value);
 }
 
 int QuarvelTOFCamera::getControlExt(CameraCtrl ctrl, const char** value) {
     if (value == nullptr) return QuarvelInvalidParameter;
-    std::lock_guard<std::mutex> lock(controlCallsMutex);
+    MutexLock lock(controlCallsMutex);
     if (!device) return -1;
     return device->getControlExt(ctrl, value);
 }

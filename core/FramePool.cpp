@@ -6,35 +6,35 @@
 namespace Quarvel {
 
 LinkNode* FrameNodeList::popFree() {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLock lock(mutex);
     LinkNode* node = freeHead;
     if (node == nullptr) return nullptr;
-    freeHead = node->next;
-    node->next = nullptr;
-    node->place = NodePlace::Capture;
+    freeHead = nextOf(node);
+    nextOf(node) = nullptr;
+    placeOf(node) = NodePlace::Capture;
     return node;
 }
 
 void FrameNodeList::pushReady(LinkNode* node) {
-    std::lock_guard<std::mutex> lock(mutex);
-    node->next = nullptr;
-    node->place = NodePlace::Ready;
+    MutexLock lock(mutex);
+    nextOf(node) = nullptr;
+    placeOf(node) = NodePlace::Ready;
     if (readyTail == nullptr) {
         readyHead = node;
     } else {
-        readyTail->next = node;
+        nextOf(readyTail) = node;
     }
     readyTail = node;
 }
 
 LinkNode* FrameNodeList::popReady(NodePlace takenBy) {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLock lock(mutex);
     LinkNode* node = readyHead;
     if (node == nullptr) return nullptr;
-    readyHead = node->next;
+    readyHead = nextOf(node);
     if (readyHead == nullptr) readyTail = nullptr;
-    node->next = nullptr;
-    node->place = takenBy;
+    nextOf(node) = nullptr;
+    placeOf(node) = takenBy;
     return node;
 }
 
@@ -43,12 +43,24 @@ int FrameNodeList::pushFree(LinkNode* node, NodePlace holder) {
     bool member = false;
     for (const auto& owned : nodes) member = member || owned.get() == node;
     if (!member) return -1;
-    std::lock_guard<std::mutex> lock(mutex);
-    if (node->place != holder) return -1;  // already free, queued, or someone else's
-    node->place = NodePlace::Free;
-    node->next = freeHead;
+    MutexLock lock(mutex);
+    if (placeOf(node) != holder) return -1;  // already free, queued, or someone else's
+    placeOf(node) = NodePlace::Free;
+    nextOf(node) = freeHead;
     freeHead = node;
     return 0;
+}
+
+void FrameNodeList::linkAllFree() {
+    MutexLock lock(mutex);
+    freeHead = nullptr;
+    readyHead = nullptr;
+    readyTail = nullptr;
+    for (const auto& node : nodes) {
+        placeOf(node.get()) = NodePlace::Free;
+        nextOf(node.get()) = freeHead;
+        freeHead = node.get();
+    }
 }
 
 LinkNode* FrameNodeList::findByBuffer(const QuarvelFrameBuffer* buffer) const {
@@ -62,8 +74,8 @@ LinkNode* FrameNodeList::findByBuffer(const QuarvelFrameBuffer* buffer) const {
 bool FrameNodeList::isHeldByUser(const QuarvelFrameBuffer* buffer) {
     LinkNode* node = findByBuffer(buffer);
     if (node == nullptr) return false;
-    std::lock_guard<std::mutex> lock(mutex);
-    return node->place == NodePlace::User;
+    MutexLock lock(mutex);
+    return placeOf(node) == NodePlace::User;
 }
 
 FramePool::FramePool(const CameraInfo& cacheInfo, const FrameLayout& frameLayout)
@@ -81,24 +93,27 @@ FramePool::FramePool(const CameraInfo& cacheInfo, const FrameLayout& frameLayout
         } else {
             node->buffer = std::make_unique<DepthData>(width, height);
         }
-        node->next = list->freeHead;
-        list->freeHead = node.get();
         list->nodes.push_back(std::move(node));
     }
+    list->linkAllFree();  // each new node at the head: the last built is taken first
     nodeList = std::move(list);
 }
 
 QuarvelFrameBuffer* FramePool::request(int timeoutMs) {
     if (!nodeList) return nullptr;
     {
-        std::unique_lock<std::mutex> lock(mutex);
-        const auto readyOrRetired = [this] { return readyCount > 0 || retired; };
+        MutexLock lock(mutex);
         if (timeoutMs < 0) {
-            ready.wait(lock, readyOrRetired);
+            while (readyCount <= 0 && !retired) ready.wait(lock);
         } else {
             const auto deadline =
                 std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-            if (!ready.wait_until(lock, deadline, readyOrRetired)) return nullptr;
+            while (readyCount <= 0 && !retired) {
+                // Spurious wake-ups wait again, up to the one deadline.
+                if (!ready.waitUntil(lock, deadline) && readyCount <= 0 && !retired) {
+                    return nullptr;
+                }
+            }
         }
         if (retired) return nullptr;
         --readyCount;
@@ -109,9 +124,9 @@ QuarvelFrameBuffer* FramePool::request(int timeoutMs) {
 }
 
 void FramePool::retire() {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLock lock(mutex);
     retired = true;
-    ready.notify_all();
+    ready.notifyAll();
 }
 
 int FramePool::release(const QuarvelFrameBuffer* buffer) {
@@ -126,10 +141,10 @@ LinkNode* FramePool::takeFree() { return nodeList ? nodeList->popFree() : nullpt
 LinkNode* FramePool::reclaimOldest(int waitMs) {
     if (!nodeList) return nullptr;
     {
-        std::unique_lock<std::mutex> lock(mutex);
-        if (readyCount == 0) {
-            ready.wait_for(lock, std::chrono::milliseconds(waitMs),
-                           [this] { return readyCount > 0; });
+        MutexLock lock(mutex);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+        while (readyCount <= 0) {
+            if (!ready.waitUntil(lock, deadline)) break;
         }
         if (readyCount <= 0) return nullptr;
         --readyCount;
@@ -139,10 +154,10 @@ LinkNode* FramePool::reclaimOldest(int waitMs) {
 
 void FramePool::publish(LinkNode* node) {
     nodeList->pushReady(node);
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLock lock(mutex);
     if (readyCount <= readyLimit) {
         ++readyCount;
-        ready.notify_all();
+        ready.notifyAll();
     }
 }
 

@@ -4,14 +4,14 @@
 namespace Quarvel {
 
 std::shared_ptr<FramePool> QuarvelTOFCamera::currentPool() const {
-    std::lock_guard<std::mutex> lock(poolPointerMutex);
+    MutexLock lock(poolPointerMutex);
     return pool;
 }
 
 void QuarvelTOFCamera::replacePool(std::shared_ptr<FramePool> next) {
     std::shared_ptr<FramePool> previous;
     {
-        std::lock_guard<std::mutex> lock(poolPointerMutex);
+        MutexLock lock(poolPointerMutex);
         previous = std::move(pool);
         pool = std::move(next);
     }

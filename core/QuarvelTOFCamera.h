@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "core/ComponentFactory.h"
@@ -12,6 +11,7 @@
 #include "core/FramePool.h"
 #include "core/QuarvelDevice.h"
 #include "core/QuarvelTOFSensor.h"
+#include "core/ThreadSafety.h"
 #include "core/Types.h"
 
 namespace Quarvel {
@@ -44,11 +44,11 @@ public:
     int close();
     CameraInfo getCameraInfo() const;
 
-    // Controls.
-    int setControl(CameraCtrl ctrl, int value);
-    int getControl(CameraCtrl ctrl, int* value);
-    int setControlExt(CameraCtrl ctrl, const char* value);
-    int getControlExt(CameraCtrl ctrl, const char** value);
+    // Controls. Thread-safe against the capture thread's frame-rate adaptation.
+    int setControl(CameraCtrl ctrl, int value) EXCLUDES(controlCallsMutex);
+    int getControl(CameraCtrl ctrl, int* value) EXCLUDES(controlCallsMutex);
+    int setControlExt(CameraCtrl ctrl, const char* value) EXCLUDES(controlCallsMutex);
+    int getControlExt(CameraCtrl ctrl, const char** value) EXCLUDES(controlCallsMutex);
 
     // Oldest ready frame, waiting up to timeout ms (negative: without limit), or null.
     // A wait ends with null when the pool it waits on is replaced (next start) or the
@@ -69,7 +69,7 @@ public:
     int getRawImages(uint8_t* cache, int16_t* out);
     int getPhaseImage(uint8_t* cache, float* depth, float* amplitude, float* confidence);
     void updateFps();
-    void adjustFrameRate();
+    void adjustFrameRate() EXCLUDES(controlCallsMutex);
 
     // Measured delivery rate (capture thread's view) and the board found at construction.
     float measuredFps() const { return fps; }
@@ -94,10 +94,10 @@ private:
     std::unique_ptr<QuarvelTOFSensor> sensor;
     std::unique_ptr<QuarvelDevice> device;
     // Shared with user threads waiting in requestFrame, so that a pool replaced or destroyed
-    // meanwhile stays valid until they have left it. Written only while no capture thread
-    // runs, and then under poolPointerMutex.
-    std::shared_ptr<FramePool> pool;
-    mutable std::mutex poolPointerMutex;  // guards the pool pointer (not the pool)
+    // meanwhile stays valid until they have left it. Replaced only while no capture thread
+    // runs; the capture thread takes its own reference when it starts.
+    mutable Mutex poolPointerMutex;  // guards the pool pointer (not the pool)
+    std::shared_ptr<FramePool> pool GUARDED_BY(poolPointerMutex);
     std::thread worker;
     std::atomic<bool> stopFlag{true};
     int boardModel = BOARD_UNKNOWN;
@@ -112,7 +112,7 @@ private:
     std::atomic<bool> autoFrameRate{true};
 
     const ComponentFactory* components;
-    std::mutex controlCallsMutex;  // serialises control calls into device and sensor
+    Mutex controlCallsMutex;  // serialises control calls into device and sensor
     uint64_t poolGenerationCount = 0;
 };
 

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/X86CpuFeatures.h"
 #include "device/HqvgaKernels.h"
 
 #if defined(__GNUC__)
@@ -225,9 +226,17 @@ void phaseImageBaseline(const uint8_t* raw, unsigned rawShift, int range, float 
 }
 
 #if QUARVEL_X86_VARIANTS
-__attribute__((target("arch=x86-64-v4,prefer-vector-width=512"))) void phaseImageX86V4(
-    const uint8_t* raw, unsigned rawShift, int range, float frequency, float* depth,
-    float* amplitude, float* confidence) {
+#if defined(__clang__)
+// clang takes the vector width from the level itself and refuses the GCC option.
+#define QUARVEL_X86_V4_TARGET "arch=x86-64-v4"
+#else
+#define QUARVEL_X86_V4_TARGET "arch=x86-64-v4,prefer-vector-width=512"
+#endif
+__attribute__((target(QUARVEL_X86_V4_TARGET))) void phaseImageX86V4(const uint8_t* raw,
+                                                                    unsigned rawShift, int range,
+                                                                    float frequency, float* depth,
+                                                                    float* amplitude,
+                                                                    float* confidence) {
     phaseFrame<true>(raw, rawShift, range, frequency, depth, amplitude, confidence);
 }
 
@@ -250,8 +259,7 @@ bool supportsX86V4() {
 bool supportsX86V3() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") &&
-           __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
-           __builtin_cpu_supports("f16c") && __builtin_cpu_supports("movbe");
+           __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") && x86HasF16cAndMovbe();
 }
 #endif
 

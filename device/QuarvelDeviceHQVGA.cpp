@@ -17,7 +17,7 @@ QuarvelDeviceHQVGA::QuarvelDeviceHQVGA(int32_t board, float frequency, int32_t r
     : QuarvelDevice(board), rawShift(shift), modulationFrequency(frequency), range(rangeMm) {}
 
 QuarvelDeviceHQVGA::RangeSetting QuarvelDeviceHQVGA::rangeSetting() {
-    std::lock_guard<std::mutex> lock(rangeSettingMutex);
+    MutexLock lock(rangeSettingMutex);
     return {range, modulationFrequency};
 }
 
@@ -43,7 +43,7 @@ int QuarvelDeviceHQVGA::setControl(CameraCtrl ctrl, int value) {
     if (ctrl != CameraCtrl::RANGE) return QuarvelInvalidParameter;
     const bool knownFrequency = value == 2000 || value == 4000;
     {
-        std::lock_guard<std::mutex> lock(rangeSettingMutex);
+        MutexLock lock(rangeSettingMutex);
         if (knownFrequency) {
             modulationFrequency = value == 2000 ? hqvga::kFrequency2m : hqvga::kFrequency4m;
         }

@@ -2,9 +2,9 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 
 #include "core/QuarvelDevice.h"
+#include "core/ThreadSafety.h"
 
 namespace Quarvel {
 
@@ -20,7 +20,7 @@ public:
     int start() override;
     int stop() override;
     // RANGE 2000/4000 also switch the sensor's modulation, so both always agree.
-    int setControl(CameraCtrl ctrl, int value) override;
+    int setControl(CameraCtrl ctrl, int value) EXCLUDES(rangeSettingMutex) override;
     int setControlExt(CameraCtrl ctrl, const char* value) override;
     int getControl(CameraCtrl ctrl, int* value) override;
     int getControlExt(CameraCtrl ctrl, const char** value) override;
@@ -33,16 +33,16 @@ public:
         int32_t range;
         float modulationFrequency;
     };
-    RangeSetting rangeSetting();
+    RangeSetting rangeSetting() EXCLUDES(rangeSettingMutex);
 
     const uint8_t rawShift;
 
 private:
     // Written by control calls, read once per frame by the capture thread: a frame must
     // never pair one range with the other range's frequency.
-    std::mutex rangeSettingMutex;  // guards modulationFrequency and range
-    float modulationFrequency;
-    int32_t range;
+    Mutex rangeSettingMutex;  // guards modulationFrequency and range
+    float modulationFrequency GUARDED_BY(rangeSettingMutex);
+    int32_t range GUARDED_BY(rangeSettingMutex);
 };
 
 }  // namespace Quarvel

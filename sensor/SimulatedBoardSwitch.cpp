@@ -7,8 +7,9 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
+
+#include "core/ThreadSafety.h"
 
 namespace Quarvel {
 
@@ -48,9 +49,9 @@ std::string ownDirectory() {
 
 SystemCalls* loadSimulatedSystem(const char* boardAndSensor) {
     // The library stays loaded for the life of the process: cameras keep its system.
-    static std::mutex loadMutex;  // guards entryPoint
-    static SimulationEntryPoint entryPoint = nullptr;
-    std::lock_guard<std::mutex> lock(loadMutex);
+    static Mutex loadMutex;  // guards entryPoint
+    static SimulationEntryPoint entryPoint GUARDED_BY(loadMutex) = nullptr;
+    MutexLock lock(loadMutex);
     if (entryPoint == nullptr) {
         const std::string beside = ownDirectory() + kSimulationLibraryName;
         void* library = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -81,9 +82,10 @@ const ComponentFactory& componentsForThisProcess() {
     SystemCalls* system = loadSimulatedSystem(requested);
     if (system == nullptr) return defaultComponents();
     // One component set per simulated system, kept for the life of the process.
-    static std::mutex setsMutex;  // guards sets
-    static auto* sets = new std::map<SystemCalls*, std::unique_ptr<SeamComponents>>();
-    std::lock_guard<std::mutex> lock(setsMutex);
+    static Mutex setsMutex;  // guards sets
+    static auto* sets PT_GUARDED_BY(setsMutex) =
+        new std::map<SystemCalls*, std::unique_ptr<SeamComponents>>();
+    MutexLock lock(setsMutex);
     std::unique_ptr<SeamComponents>& set = (*sets)[system];
     if (!set) set = std::make_unique<SeamComponents>(*system);
     return *set;

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "core/X86CpuFeatures.h"
+
 namespace Quarvel {
 
 namespace {
@@ -170,39 +172,9 @@ __attribute__((target("arch=x86-64-v2"))) void unpackX86V2Lines(const uint8_t* p
     unpackLinesWith<Chunk16>(packed, stride, lines, pairs, out);
 }
 
-#if defined(__clang__)
-// clang (14) knows no level names in __builtin_cpu_supports: the levels' features it can
-// query instead (every CPU with AVX2 also has the F16C, LZCNT and MOVBE it cannot name).
-bool supportsX86V2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("sse3") && __builtin_cpu_supports("ssse3") &&
-           __builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("sse4.2") &&
-           __builtin_cpu_supports("popcnt");
-}
-bool supportsX86V3() {
-    return supportsX86V2() && __builtin_cpu_supports("avx") && __builtin_cpu_supports("avx2") &&
-           __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
-           __builtin_cpu_supports("fma");
-}
-bool supportsX86V4() {
-    return supportsX86V3() && __builtin_cpu_supports("avx512f") &&
-           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512cd") &&
-           __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
-}
-#else
-bool supportsX86V4() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("x86-64-v4");
-}
-bool supportsX86V3() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("x86-64-v3");
-}
-bool supportsX86V2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("x86-64-v2");
-}
-#endif
+bool supportsX86V4() { return x86SupportsLevel4(); }
+bool supportsX86V3() { return x86SupportsLevel3(); }
+bool supportsX86V2() { return x86SupportsLevel2(); }
 #endif
 
 const Y12PLinesVariant kVariants[] = {

@@ -2,10 +2,10 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "core/ThreadSafety.h"
 #include "sdk/usb/SimulatedUsbCamera.h"
 #include "sdk/usb/quarvel_evk_sdk.h"
 #include "sdk/usb/quarvel_evk_sim.h"
@@ -20,12 +20,12 @@ constexpr uint32_t kOpenParamVersion = 0x314B5651;  // "QVK1"
 
 // The one camera of this process and what the test bench records about it.
 struct Registry {
-    std::mutex mutex;  // guards every field
-    std::shared_ptr<SimulatedUsbCamera> camera;
-    bool opened = false;
-    std::string lastPath;
-    int lastBinFlag = 0;
-    std::vector<uint8_t> registerLog;
+    Quarvel::Mutex mutex;  // guards every field
+    std::shared_ptr<SimulatedUsbCamera> camera GUARDED_BY(mutex);
+    bool opened GUARDED_BY(mutex) = false;
+    std::string lastPath GUARDED_BY(mutex);
+    int lastBinFlag GUARDED_BY(mutex) = 0;
+    std::vector<uint8_t> registerLog GUARDED_BY(mutex);
 };
 
 Registry& registry() {
@@ -36,14 +36,14 @@ Registry& registry() {
 // The camera a handle names, kept alive for the duration of the call; null if stale.
 std::shared_ptr<SimulatedUsbCamera> cameraFor(QuarvelCameraHandle handle) {
     Registry& r = registry();
-    std::lock_guard<std::mutex> lock(r.mutex);
+    Quarvel::MutexLock lock(r.mutex);
     if (handle == nullptr || r.camera.get() != handle) return nullptr;
     return r.camera;
 }
 
 std::shared_ptr<SimulatedUsbCamera> openCamera() {
     Registry& r = registry();
-    std::lock_guard<std::mutex> lock(r.mutex);
+    Quarvel::MutexLock lock(r.mutex);
     return r.camera;
 }
 
@@ -70,9 +70,9 @@ struct CallFaults {
         uint64_t skip = 0;
         uint64_t times = 0;
     };
-    std::mutex mutex;  // guards every field
-    uint64_t calls[kSdkFunctionCount] = {};
-    Rule rules[kSdkFunctionCount] = {};
+    Quarvel::Mutex mutex;  // guards every field
+    uint64_t calls[kSdkFunctionCount] GUARDED_BY(mutex) = {};
+    Rule rules[kSdkFunctionCount] GUARDED_BY(mutex) = {};
 };
 
 CallFaults& callFaults() {
@@ -85,7 +85,7 @@ int injectedFailure(const char* function) {
     const int index = sdkFunctionIndex(function);
     if (index < 0) return 0;
     CallFaults& faults = callFaults();
-    std::lock_guard<std::mutex> lock(faults.mutex);
+    Quarvel::MutexLock lock(faults.mutex);
     ++faults.calls[index];
     CallFaults::Rule& rule = faults.rules[index];
     if (rule.skip > 0) {
@@ -132,7 +132,7 @@ QUARVEL_EVK_API int QuarvelOpenCamera(QuarvelCameraHandle* handle, void* param) 
 
     Registry& r = registry();
     {
-        std::lock_guard<std::mutex> lock(r.mutex);
+        Quarvel::MutexLock lock(r.mutex);
         r.opened = true;
         r.lastPath = configPath;
         r.lastBinFlag = binFlag;
@@ -152,7 +152,7 @@ QUARVEL_EVK_API int QuarvelOpenCamera(QuarvelCameraHandle* handle, void* param) 
         }
     }
     auto camera = std::make_shared<SimulatedUsbCamera>(config);
-    std::lock_guard<std::mutex> lock(r.mutex);
+    Quarvel::MutexLock lock(r.mutex);
     if (r.camera) {
         std::fprintf(stderr, "quarvel_evk_sdk: the USB camera is already open\n");
         return QUARVEL_EVK_BUSY;
@@ -193,7 +193,7 @@ QUARVEL_EVK_API int QuarvelCloseCamera(QuarvelCameraHandle handle) {
     std::shared_ptr<SimulatedUsbCamera> camera;
     {
         Registry& r = registry();
-        std::lock_guard<std::mutex> lock(r.mutex);
+        Quarvel::MutexLock lock(r.mutex);
         if (handle == nullptr || r.camera.get() != handle) return QUARVEL_EVK_ERROR;
         camera = std::move(r.camera);
     }
@@ -221,7 +221,7 @@ QUARVEL_EVK_API int QuarvelWriteSensorReg(QuarvelCameraHandle handle, uint16_t r
     if (!camera) return QUARVEL_EVK_ERROR;
     {
         Registry& r = registry();
-        std::lock_guard<std::mutex> lock(r.mutex);
+        Quarvel::MutexLock lock(r.mutex);
         const uint8_t bytes[3] = {static_cast<uint8_t>(reg >> 8), static_cast<uint8_t>(reg & 0xFF),
                                   value};
         r.registerLog.insert(r.registerLog.end(), bytes, bytes + 3);
@@ -231,7 +231,7 @@ QUARVEL_EVK_API int QuarvelWriteSensorReg(QuarvelCameraHandle handle, uint16_t r
 
 QUARVEL_EVK_API int QuarvelSimLastOpenParam(char* path, size_t capacity, int* binFlag) {
     Registry& r = registry();
-    std::lock_guard<std::mutex> lock(r.mutex);
+    Quarvel::MutexLock lock(r.mutex);
     if (!r.opened) return -1;
     if (path != nullptr && capacity > 0) {
         const size_t length = std::min(capacity - 1, r.lastPath.size());
@@ -244,7 +244,7 @@ QUARVEL_EVK_API int QuarvelSimLastOpenParam(char* path, size_t capacity, int* bi
 
 QUARVEL_EVK_API size_t QuarvelSimRegisterLog(uint8_t* bytes, size_t capacity) {
     Registry& r = registry();
-    std::lock_guard<std::mutex> lock(r.mutex);
+    Quarvel::MutexLock lock(r.mutex);
     if (bytes != nullptr) {
         std::memcpy(bytes, r.registerLog.data(), std::min(capacity, r.registerLog.size()));
     }
@@ -281,14 +281,14 @@ QUARVEL_EVK_API int QuarvelSimFailCall(const char* function, int status, unsigne
     const int index = sdkFunctionIndex(function);
     if (index < 0 || status == 0) return -1;
     CallFaults& faults = callFaults();
-    std::lock_guard<std::mutex> lock(faults.mutex);
+    Quarvel::MutexLock lock(faults.mutex);
     faults.rules[index] = CallFaults::Rule{status, skip, times};
     return 0;
 }
 
 QUARVEL_EVK_API void QuarvelSimClearFailures(void) {
     CallFaults& faults = callFaults();
-    std::lock_guard<std::mutex> lock(faults.mutex);
+    Quarvel::MutexLock lock(faults.mutex);
     for (CallFaults::Rule& rule : faults.rules) rule = CallFaults::Rule{};
 }
 
@@ -296,7 +296,7 @@ QUARVEL_EVK_API uint64_t QuarvelSimCallCount(const char* function) {
     const int index = sdkFunctionIndex(function);
     if (index < 0) return 0;
     CallFaults& faults = callFaults();
-    std::lock_guard<std::mutex> lock(faults.mutex);
+    Quarvel::MutexLock lock(faults.mutex);
     return faults.calls[index];
 }
 

@@ -30,12 +30,14 @@ T get(const uint8_t* record, size_t offset) {
 }  // namespace
 
 SimulatedUsbCamera::SimulatedUsbCamera(const sim::SimulatedCameraConfig& description)
-    : config(description), pacer(description.timing()) {}
+    : config(description),
+      subframesPerFrame(description.timing().subframesPerFrame),
+      pacer(description.timing()) {}
 
 int SimulatedUsbCamera::init() {
-    std::lock_guard<std::mutex> capturing(captureMutex);
+    MutexLock capturing(captureMutex);
     {
-        std::lock_guard<std::mutex> lock(stateMutex);
+        MutexLock lock(stateMutex);
         if (closed) return QUARVEL_EVK_NOT_READY;
         if (initialised) return QUARVEL_EVK_SUCCESS;
     }
@@ -49,14 +51,14 @@ int SimulatedUsbCamera::init() {
     }
     samples.assign(samplesPerFrame, 0);
     if (config.replay) synthesizeReplay();
-    std::lock_guard<std::mutex> lock(stateMutex);
+    MutexLock lock(stateMutex);
     buffers.assign(kBuffers, Buffer{});
     initialised = true;
     return QUARVEL_EVK_SUCCESS;
 }
 
 void SimulatedUsbCamera::synthesizeReplay() {
-    const int subframes = pacer.timing().subframesPerFrame;
+    const int subframes = subframesPerFrame;
     const size_t bytes = samplesPerFrame * bytesPerSample();
     // The VGA sensor has one modulation setting; the HQVGA sensor switches by register.
     const int modulations = hqvga ? 2 : 1;
@@ -84,7 +86,7 @@ void SimulatedUsbCamera::synthesizeReplay() {
 const std::vector<uint8_t>& SimulatedUsbCamera::replayedSubframe(
     const sim::SubframeSlot& slot, sim::HqvgaModulation modulation) const {
     const int m = hqvga && modulation == sim::HqvgaModulation::ShortRange ? 1 : 0;
-    const uint64_t subframes = static_cast<uint64_t>(pacer.timing().subframesPerFrame);
+    const uint64_t subframes = static_cast<uint64_t>(subframesPerFrame);
     return replayed[m][(slot.frame % kReplayFrames) * subframes +
                        static_cast<uint64_t>(slot.subframe)];
 }
@@ -104,27 +106,27 @@ void SimulatedUsbCamera::fillConfig(uint8_t* record) const {
 }
 
 int SimulatedUsbCamera::start() {
-    std::lock_guard<std::mutex> lock(stateMutex);
+    MutexLock lock(stateMutex);
     if (closed || !initialised) return QUARVEL_EVK_NOT_READY;
     if (streaming) return QUARVEL_EVK_BUSY;
     pacer.start(Clock::now());
     streaming = true;
-    stateChanged.notify_all();
+    stateChanged.notifyAll();
     return QUARVEL_EVK_SUCCESS;
 }
 
 int SimulatedUsbCamera::stop() {
-    std::lock_guard<std::mutex> lock(stateMutex);
+    MutexLock lock(stateMutex);
     streaming = false;
-    stateChanged.notify_all();
+    stateChanged.notifyAll();
     return QUARVEL_EVK_SUCCESS;
 }
 
 void SimulatedUsbCamera::shutdown() {
-    std::lock_guard<std::mutex> lock(stateMutex);
+    MutexLock lock(stateMutex);
     streaming = false;
     closed = true;
-    stateChanged.notify_all();
+    stateChanged.notifyAll();
 }
 
 bool SimulatedUsbCamera::shortRangeRegisters() const {
@@ -136,7 +138,7 @@ bool SimulatedUsbCamera::longRangeRegisters() const {
 }
 
 int SimulatedUsbCamera::writeRegister(uint16_t reg, uint8_t value) {
-    std::lock_guard<std::mutex> lock(stateMutex);
+    MutexLock lock(stateMutex);
     if (closed) return QUARVEL_EVK_NOT_READY;
     for (int i = 0; i < 4; ++i) {
         if (kRangeRegisters[i] == reg) registers[i] = value;
@@ -187,11 +189,11 @@ void SimulatedUsbCamera::encodeSamples(const uint16_t* in, size_t count, uint8_t
 
 int SimulatedUsbCamera::capture(QuarvelImageFrame* frame, int timeoutMs) {
     if (frame == nullptr) return QUARVEL_EVK_ERROR;
-    std::lock_guard<std::mutex> capturing(captureMutex);
+    MutexLock capturing(captureMutex);
     const Clock::time_point deadline =
         Clock::now() + std::chrono::milliseconds(std::max(0, timeoutMs));
 
-    std::unique_lock<std::mutex> lock(stateMutex);
+    MutexLock lock(stateMutex);
     sim::SubframeSlot slot;
     for (;;) {
         if (closed || !initialised) return QUARVEL_EVK_NOT_READY;
@@ -211,7 +213,7 @@ int SimulatedUsbCamera::capture(QuarvelImageFrame* frame, int timeoutMs) {
             if (slot.due <= now) break;
         }
         if (now >= deadline) return QUARVEL_EVK_TIMEOUT;
-        stateChanged.wait_until(lock, streaming ? std::min(slot.due, deadline) : deadline);
+        stateChanged.waitUntil(lock, streaming ? std::min(slot.due, deadline) : deadline);
     }
 
     pacer.take(slot);
@@ -261,7 +263,7 @@ int SimulatedUsbCamera::release(const QuarvelImageFrame& frame) {
     const uint8_t* record = reinterpret_cast<const uint8_t*>(frame.bytes);
     const uint64_t id = get<uint64_t>(record, 0);
     const uint8_t* data = get<const uint8_t*>(record, QUARVEL_IMAGE_FRAME_DATA);
-    std::lock_guard<std::mutex> lock(stateMutex);
+    MutexLock lock(stateMutex);
     if (id == 0 || id > buffers.size()) return QUARVEL_EVK_ERROR;
     Buffer& buffer = buffers[static_cast<size_t>(id - 1)];
     if (!buffer.lent || buffer.bytes.data() != data) return QUARVEL_EVK_ERROR;
@@ -276,27 +278,27 @@ void SimulatedUsbCamera::queueFrame(uint64_t timestampMs, const void* data, uint
         const uint8_t* bytes = static_cast<const uint8_t*>(data);
         entry.bytes.assign(bytes, bytes + size);
     }
-    std::lock_guard<std::mutex> lock(stateMutex);
+    MutexLock lock(stateMutex);
     script.push_back(std::move(entry));
-    stateChanged.notify_all();
+    stateChanged.notifyAll();
 }
 
 void SimulatedUsbCamera::queueMissedCapture() {
     Scripted entry;
     entry.missed = true;
-    std::lock_guard<std::mutex> lock(stateMutex);
+    MutexLock lock(stateMutex);
     script.push_back(std::move(entry));
-    stateChanged.notify_all();
+    stateChanged.notifyAll();
 }
 
 int SimulatedUsbCamera::framesLent() const {
-    std::lock_guard<std::mutex> lock(stateMutex);
+    MutexLock lock(stateMutex);
     return static_cast<int>(
         std::count_if(buffers.begin(), buffers.end(), [](const Buffer& b) { return b.lent; }));
 }
 
 bool SimulatedUsbCamera::findDelivery(uint64_t timestampMs, QuarvelSimDelivery& delivery) const {
-    std::lock_guard<std::mutex> lock(stateMutex);
+    MutexLock lock(stateMutex);
     for (auto it = deliveries.rbegin(); it != deliveries.rend(); ++it) {
         if (it->timestampMs == timestampMs) {
             delivery = it->what;

@@ -21,37 +21,37 @@ long valueOf(void* argument) { return static_cast<long>(reinterpret_cast<intptr_
 SimI2cAdapter::SimI2cAdapter(unsigned long funcs) : functionality(funcs) {}
 
 void SimI2cAdapter::attach(uint16_t address, std::shared_ptr<SimSensorChip> chip) {
-    std::lock_guard<std::mutex> lock(adapterMutex);
+    MutexLock lock(adapterMutex);
     chips[address] = std::move(chip);
 }
 
 std::vector<RecordedI2cMessage> SimI2cAdapter::messages() const {
-    std::lock_guard<std::mutex> lock(adapterMutex);
+    MutexLock lock(adapterMutex);
     return recorded;
 }
 
 void SimI2cAdapter::clearMessages() {
-    std::lock_guard<std::mutex> lock(adapterMutex);
+    MutexLock lock(adapterMutex);
     recorded.clear();
 }
 
 long SimI2cAdapter::timeout() const {
-    std::lock_guard<std::mutex> lock(adapterMutex);
+    MutexLock lock(adapterMutex);
     return timeoutValue;
 }
 
 long SimI2cAdapter::retries() const {
-    std::lock_guard<std::mutex> lock(adapterMutex);
+    MutexLock lock(adapterMutex);
     return retriesValue;
 }
 
 long SimI2cAdapter::slaveAddress() const {
-    std::lock_guard<std::mutex> lock(adapterMutex);
+    MutexLock lock(adapterMutex);
     return slave;
 }
 
 int SimI2cAdapter::ioctl(unsigned long request, void* argument, bool) {
-    std::lock_guard<std::mutex> lock(adapterMutex);
+    MutexLock lock(adapterMutex);
     switch (request) {
         case I2C_FUNCS:
             *static_cast<unsigned long*>(argument) = functionality;

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <vector>
 
+#include "core/ThreadSafety.h"
 #include "sim/kernel/SimDevice.h"
 #include "sim/kernel/SimSensorChip.h"
 
@@ -40,12 +40,12 @@ public:
 
 private:
     const unsigned long functionality;
-    mutable std::mutex adapterMutex;  // guards everything below
-    std::map<uint16_t, std::shared_ptr<SimSensorChip>> chips;
-    std::vector<RecordedI2cMessage> recorded;
-    long timeoutValue = 100;
-    long retriesValue = 0;
-    long slave = -1;
+    mutable Mutex adapterMutex;  // guards everything below
+    std::map<uint16_t, std::shared_ptr<SimSensorChip>> chips GUARDED_BY(adapterMutex);
+    std::vector<RecordedI2cMessage> recorded GUARDED_BY(adapterMutex);
+    long timeoutValue GUARDED_BY(adapterMutex) = 100;
+    long retriesValue GUARDED_BY(adapterMutex) = 0;
+    long slave GUARDED_BY(adapterMutex) = -1;
 };
 
 }  // namespace sim

@@ -78,23 +78,23 @@ SimKernel::Node& SimKernel::ensureNode(const std::string& path, Kind kind) {
 }
 
 void SimKernel::addFile(const std::string& path, const std::string& content) {
-    std::lock_guard<std::mutex> lock(kernelMutex);
+    MutexLock lock(kernelMutex);
     ensureNode(path, Kind::File).content = content;
 }
 
 void SimKernel::addDirectory(const std::string& path) {
-    std::lock_guard<std::mutex> lock(kernelMutex);
+    MutexLock lock(kernelMutex);
     ensureNode(path, Kind::Directory);
 }
 
 void SimKernel::addSymlink(const std::string& path, const std::string& target) {
-    std::lock_guard<std::mutex> lock(kernelMutex);
+    MutexLock lock(kernelMutex);
     ensureNode(path, Kind::Symlink).content = target;
 }
 
 void SimKernel::addCharDevice(const std::string& path, unsigned major, unsigned minor,
                               std::shared_ptr<SimDevice> device) {
-    std::lock_guard<std::mutex> lock(kernelMutex);
+    MutexLock lock(kernelMutex);
     Node& node = ensureNode(path, Kind::CharDevice);
     node.major = major;
     node.minor = minor;
@@ -102,7 +102,7 @@ void SimKernel::addCharDevice(const std::string& path, unsigned major, unsigned 
 }
 
 void SimKernel::remove(const std::string& path) {
-    std::lock_guard<std::mutex> lock(kernelMutex);
+    MutexLock lock(kernelMutex);
     nodes.erase(path);
     auto parent = nodes.find(parentOf(path));
     if (parent != nodes.end()) {
@@ -113,52 +113,52 @@ void SimKernel::remove(const std::string& path) {
 }
 
 void SimKernel::denyAccess(const std::string& path) {
-    std::lock_guard<std::mutex> lock(kernelMutex);
+    MutexLock lock(kernelMutex);
     auto found = nodes.find(path);
     if (found != nodes.end()) found->second.denied = true;
 }
 
 void SimKernel::addFault(const FaultRule& rule) {
-    std::lock_guard<std::mutex> lock(kernelMutex);
+    MutexLock lock(kernelMutex);
     faults.push_back(rule);
 }
 
 void SimKernel::failCallNumber(uint64_t number, int error) {
-    std::lock_guard<std::mutex> lock(kernelMutex);
+    MutexLock lock(kernelMutex);
     failingCall = callCounter + number;
     failingCallError = error;
 }
 
 void SimKernel::clearFaults() {
-    std::lock_guard<std::mutex> lock(kernelMutex);
+    MutexLock lock(kernelMutex);
     faults.clear();
     failingCall = UINT64_MAX;
 }
 
 int SimKernel::openDescriptorCount() const {
-    std::lock_guard<std::mutex> lock(kernelMutex);
+    MutexLock lock(kernelMutex);
     return static_cast<int>(descriptors.size());
 }
 
 std::vector<std::string> SimKernel::openDescriptorPaths() const {
-    std::lock_guard<std::mutex> lock(kernelMutex);
+    MutexLock lock(kernelMutex);
     std::vector<std::string> paths;
     for (const auto& entry : descriptors) paths.push_back(entry.second.path);
     return paths;
 }
 
 size_t SimKernel::mappingCount() const {
-    std::lock_guard<std::mutex> lock(kernelMutex);
+    MutexLock lock(kernelMutex);
     return mappings.size();
 }
 
 std::vector<CallRecord> SimKernel::trace() const {
-    std::lock_guard<std::mutex> lock(kernelMutex);
+    MutexLock lock(kernelMutex);
     return calls;
 }
 
 void SimKernel::clearTrace() {
-    std::lock_guard<std::mutex> lock(kernelMutex);
+    MutexLock lock(kernelMutex);
     calls.clear();
 }
 
@@ -189,7 +189,7 @@ std::string SimKernel::pathOfDescriptor(int fd) const {
 }
 
 int SimKernel::open(const char* path, int flags) {
-    std::lock_guard<std::mutex> lock(kernelMutex);
+    MutexLock lock(kernelMutex);
     const std::string name = path ? path : "";
     if (const int error = enterCall(Call::Open, 0, name)) return fail(error);
     auto found = nodes.find(name);
@@ -206,7 +206,7 @@ int SimKernel::close(int fd) {
     std::shared_ptr<SimDevice> released;
     int error = 0;
     {
-        std::lock_guard<std::mutex> lock(kernelMutex);
+        MutexLock lock(kernelMutex);
         error = enterCall(Call::Close, 0, pathOfDescriptor(fd));
         auto found = descriptors.find(fd);
         if (found == descriptors.end()) return fail(EBADF);
@@ -231,7 +231,7 @@ int SimKernel::ioctl(int fd, unsigned long request, void* argument) {
     std::shared_ptr<SimDevice> device;
     bool nonBlocking = false;
     {
-        std::lock_guard<std::mutex> lock(kernelMutex);
+        MutexLock lock(kernelMutex);
         if (const int error = enterCall(Call::Ioctl, request, pathOfDescriptor(fd))) {
             return fail(error);
         }
@@ -246,7 +246,7 @@ int SimKernel::ioctl(int fd, unsigned long request, void* argument) {
 }
 
 void* SimKernel::mmap(void*, size_t length, int protection, int flags, int fd, off_t offset) {
-    std::lock_guard<std::mutex> lock(kernelMutex);
+    MutexLock lock(kernelMutex);
     if (const int error = enterCall(Call::Mmap, 0, pathOfDescriptor(fd))) {
         errno = error;
         return MAP_FAILED;
@@ -274,7 +274,7 @@ int SimKernel::munmap(void* address, size_t length) {
     std::shared_ptr<SimDevice> device;
     bool lastUse = false;
     {
-        std::lock_guard<std::mutex> lock(kernelMutex);
+        MutexLock lock(kernelMutex);
         if (const int error = enterCall(Call::Munmap, 0, std::string())) return fail(error);
         auto found = mappings.find(address);
         if (found == mappings.end() || found->second.length != length) return fail(EINVAL);
@@ -291,7 +291,7 @@ int SimKernel::munmap(void* address, size_t length) {
 }
 
 int SimKernel::fstat(int fd, struct stat* status) {
-    std::lock_guard<std::mutex> lock(kernelMutex);
+    MutexLock lock(kernelMutex);
     const std::string path = pathOfDescriptor(fd);
     if (const int error = enterCall(Call::Fstat, 0, path)) return fail(error);
     if (descriptors.find(fd) == descriptors.end()) return fail(EBADF);
@@ -318,7 +318,7 @@ int SimKernel::fstat(int fd, struct stat* status) {
 }
 
 int SimKernel::listDirectory(const char* path, std::vector<std::string>* names) {
-    std::lock_guard<std::mutex> lock(kernelMutex);
+    MutexLock lock(kernelMutex);
     const std::string name = path ? path : "";
     if (const int error = enterCall(Call::ListDirectory, 0, name)) return fail(error);
     auto found = nodes.find(name);
@@ -333,7 +333,7 @@ int SimKernel::listDirectory(const char* path, std::vector<std::string>* names) 
 }
 
 ssize_t SimKernel::readlink(const char* path, char* target, size_t size) {
-    std::lock_guard<std::mutex> lock(kernelMutex);
+    MutexLock lock(kernelMutex);
     const std::string name = path ? path : "";
     if (const int error = enterCall(Call::Readlink, 0, name)) return fail(error);
     auto found = nodes.find(name);
@@ -348,7 +348,7 @@ ssize_t SimKernel::readlink(const char* path, char* target, size_t size) {
 
 int SimKernel::readLines(const char* path, size_t lineCapacity, size_t maxLines,
                          std::vector<std::string>* lines) {
-    std::lock_guard<std::mutex> lock(kernelMutex);
+    MutexLock lock(kernelMutex);
     const std::string name = path ? path : "";
     if (const int error = enterCall(Call::ReadLines, 0, name)) return fail(error);
     auto found = nodes.find(name);

@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "core/ThreadSafety.h"
 #include "sensor/SystemCalls.h"
 #include "sim/kernel/SimDevice.h"
 
@@ -111,22 +111,22 @@ private:
         std::shared_ptr<SimDevice> device;
     };
 
-    Node& ensureNode(const std::string& path, Kind kind);
+    Node& ensureNode(const std::string& path, Kind kind) REQUIRES(kernelMutex);
     // Records the call and applies the fault rules; the errno to fail with, or 0.
-    int enterCall(Call call, unsigned long request, const std::string& path);
-    std::string pathOfDescriptor(int fd) const;
+    int enterCall(Call call, unsigned long request, const std::string& path) REQUIRES(kernelMutex);
+    std::string pathOfDescriptor(int fd) const REQUIRES(kernelMutex);
     static int fail(int error);
 
-    mutable std::mutex kernelMutex;  // guards every member below
-    std::map<std::string, Node> nodes;
-    std::map<int, OpenFile> descriptors;
-    std::map<void*, Mapping> mappings;
-    std::vector<FaultRule> faults;
-    uint64_t callCounter = 0;
-    uint64_t failingCall = UINT64_MAX;
-    int failingCallError = 0;
-    std::vector<CallRecord> calls;
-    int nextDescriptor = 1000;
+    mutable Mutex kernelMutex;  // guards every member below
+    std::map<std::string, Node> nodes GUARDED_BY(kernelMutex);
+    std::map<int, OpenFile> descriptors GUARDED_BY(kernelMutex);
+    std::map<void*, Mapping> mappings GUARDED_BY(kernelMutex);
+    std::vector<FaultRule> faults GUARDED_BY(kernelMutex);
+    uint64_t callCounter GUARDED_BY(kernelMutex) = 0;
+    uint64_t failingCall GUARDED_BY(kernelMutex) = UINT64_MAX;
+    int failingCallError GUARDED_BY(kernelMutex) = 0;
+    std::vector<CallRecord> calls GUARDED_BY(kernelMutex);
+    int nextDescriptor GUARDED_BY(kernelMutex) = 1000;
 };
 
 }  // namespace sim

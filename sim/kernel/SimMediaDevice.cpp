@@ -12,19 +12,19 @@ namespace Quarvel {
 namespace sim {
 
 void SimMediaDevice::addEntity(const SimEntity& entity) {
-    std::lock_guard<std::mutex> lock(graphMutex);
+    MutexLock lock(graphMutex);
     entities.push_back(entity);
     std::sort(entities.begin(), entities.end(),
               [](const SimEntity& a, const SimEntity& b) { return a.id < b.id; });
 }
 
 void SimMediaDevice::addLink(const SimLink& link) {
-    std::lock_guard<std::mutex> lock(graphMutex);
+    MutexLock lock(graphMutex);
     links.push_back(link);
 }
 
 uint32_t SimMediaDevice::idOf(const std::string& name) const {
-    std::lock_guard<std::mutex> lock(graphMutex);
+    MutexLock lock(graphMutex);
     for (const SimEntity& entity : entities) {
         if (entity.name == name) return entity.id;
     }
@@ -35,7 +35,7 @@ bool SimMediaDevice::linkEnabled(const std::string& source, uint16_t sourcePad,
                                  const std::string& sink, uint16_t sinkPad) const {
     const uint32_t sourceId = idOf(source);
     const uint32_t sinkId = idOf(sink);
-    std::lock_guard<std::mutex> lock(graphMutex);
+    MutexLock lock(graphMutex);
     for (const SimLink& link : links) {
         if (link.sourceEntity == sourceId && link.sourcePad == sourcePad &&
             link.sinkEntity == sinkId && link.sinkPad == sinkPad) {
@@ -46,7 +46,7 @@ bool SimMediaDevice::linkEnabled(const std::string& source, uint16_t sourcePad,
 }
 
 int SimMediaDevice::ioctl(unsigned long request, void* argument, bool) {
-    std::lock_guard<std::mutex> lock(graphMutex);
+    MutexLock lock(graphMutex);
     if (request == MEDIA_IOC_DEVICE_INFO) {
         auto* info = static_cast<media_device_info*>(argument);
         std::memset(info, 0, sizeof *info);

@@ -2,10 +2,10 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "core/ThreadSafety.h"
 #include "sim/kernel/SimDevice.h"
 
 namespace Quarvel {
@@ -45,9 +45,9 @@ public:
 
 private:
     const std::string driver;
-    mutable std::mutex graphMutex;  // guards entities and links
-    std::vector<SimEntity> entities;
-    std::vector<SimLink> links;
+    mutable Mutex graphMutex;  // guards entities and links
+    std::vector<SimEntity> entities GUARDED_BY(graphMutex);
+    std::vector<SimLink> links GUARDED_BY(graphMutex);
 };
 
 }  // namespace sim

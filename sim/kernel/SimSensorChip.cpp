@@ -64,17 +64,17 @@ FrameSize SimSensorChip::nearestSize(uint32_t width, uint32_t height) const {
 }
 
 FrameSize SimSensorChip::activeSize() const {
-    std::lock_guard<std::mutex> lock(chipMutex);
+    MutexLock lock(chipMutex);
     return active;
 }
 
 void SimSensorChip::setActiveSize(FrameSize size) {
-    std::lock_guard<std::mutex> lock(chipMutex);
+    MutexLock lock(chipMutex);
     active = nearestSize(size.width, size.height);
 }
 
 int SimSensorChip::setControl(uint32_t id, int32_t value) {
-    std::lock_guard<std::mutex> lock(chipMutex);
+    MutexLock lock(chipMutex);
     if (id == kRangeControl) {
         if (value < 0 || value > 1) return -ERANGE;
         rangeControl = value;
@@ -89,7 +89,7 @@ int SimSensorChip::setControl(uint32_t id, int32_t value) {
 }
 
 int SimSensorChip::getControl(uint32_t id, int32_t* value) const {
-    std::lock_guard<std::mutex> lock(chipMutex);
+    MutexLock lock(chipMutex);
     if (id == kRangeControl) {
         *value = rangeControl;
         return 0;
@@ -102,7 +102,7 @@ int SimSensorChip::getControl(uint32_t id, int32_t* value) const {
 }
 
 bool SimSensorChip::shortRange() const {
-    std::lock_guard<std::mutex> lock(chipMutex);
+    MutexLock lock(chipMutex);
     return rangeControl != 0;
 }
 
@@ -112,13 +112,13 @@ void SimSensorChip::writeRegisters(const uint8_t* bytes, size_t length) {
         const uint32_t rate = (static_cast<uint32_t>(bytes[2]) << 24) |
                               (static_cast<uint32_t>(bytes[3]) << 16) |
                               (static_cast<uint32_t>(bytes[4]) << 8) | bytes[5];
-        std::lock_guard<std::mutex> lock(chipMutex);
+        MutexLock lock(chipMutex);
         if (rate >= 1 && rate <= 120) frameRate = rate;
     }
 }
 
 double SimSensorChip::framesPerSecond() const {
-    std::lock_guard<std::mutex> lock(chipMutex);
+    MutexLock lock(chipMutex);
     return frameRate;
 }
 

@@ -3,9 +3,9 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <vector>
 
+#include "core/ThreadSafety.h"
 #include "sim/scene/HqvgaRawSynthesis.h"
 #include "sim/scene/Scene.h"
 #include "sim/scene/VgaRawSynthesis.h"
@@ -71,11 +71,11 @@ private:
     std::unique_ptr<VgaRawSynthesis> vgaFull;
     std::unique_ptr<VgaRawSynthesis> vgaHalf;
 
-    mutable std::mutex chipMutex;  // guards the state below
-    FrameSize active;
-    int32_t rangeControl = 0;
-    int32_t exposure = 500;
-    double frameRate;
+    mutable Mutex chipMutex;  // guards the state below
+    FrameSize active GUARDED_BY(chipMutex);
+    int32_t rangeControl GUARDED_BY(chipMutex) = 0;
+    int32_t exposure GUARDED_BY(chipMutex) = 500;
+    double frameRate GUARDED_BY(chipMutex);
 };
 
 }  // namespace sim

@@ -11,9 +11,10 @@ namespace Quarvel {
 namespace sim {
 
 SimSubdevice::SimSubdevice(std::shared_ptr<SimSensorChip> sensorChip)
-    : chip(std::move(sensorChip)), padFormats(1) {}
+    : chip(std::move(sensorChip)), padCount(1), padFormats(padCount) {}
 
-SimSubdevice::SimSubdevice(int pads) : padFormats(static_cast<size_t>(pads > 0 ? pads : 1)) {
+SimSubdevice::SimSubdevice(int pads)
+    : padCount(static_cast<size_t>(pads > 0 ? pads : 1)), padFormats(padCount) {
     for (v4l2_mbus_framefmt& format : padFormats) {
         format.width = 640;
         format.height = 480;
@@ -23,7 +24,7 @@ SimSubdevice::SimSubdevice(int pads) : padFormats(static_cast<size_t>(pads > 0 ?
 }
 
 v4l2_mbus_framefmt SimSubdevice::padFormat(uint32_t pad) const {
-    std::lock_guard<std::mutex> lock(subdevMutex);
+    MutexLock lock(subdevMutex);
     v4l2_mbus_framefmt format{};
     if (chip) {
         const FrameSize size = chip->activeSize();
@@ -38,7 +39,7 @@ v4l2_mbus_framefmt SimSubdevice::padFormat(uint32_t pad) const {
 }
 
 int SimSubdevice::formatRequests() const {
-    std::lock_guard<std::mutex> lock(subdevMutex);
+    MutexLock lock(subdevMutex);
     return setCount;
 }
 
@@ -46,7 +47,7 @@ int SimSubdevice::ioctl(unsigned long request, void* argument, bool) {
     switch (request) {
         case VIDIOC_SUBDEV_G_FMT: {
             auto* format = static_cast<v4l2_subdev_format*>(argument);
-            if (format->pad >= padFormats.size()) return -EINVAL;
+            if (format->pad >= padCount) return -EINVAL;
             // The subdev core refuses any `which` but TRY and ACTIVE before the driver sees it.
             if (format->which != V4L2_SUBDEV_FORMAT_ACTIVE &&
                 format->which != V4L2_SUBDEV_FORMAT_TRY) {
@@ -57,13 +58,13 @@ int SimSubdevice::ioctl(unsigned long request, void* argument, bool) {
         }
         case VIDIOC_SUBDEV_S_FMT: {
             auto* format = static_cast<v4l2_subdev_format*>(argument);
-            if (format->pad >= padFormats.size()) return -EINVAL;
+            if (format->pad >= padCount) return -EINVAL;
             if (format->which != V4L2_SUBDEV_FORMAT_ACTIVE &&
                 format->which != V4L2_SUBDEV_FORMAT_TRY) {
                 return -EINVAL;
             }
             {
-                std::lock_guard<std::mutex> lock(subdevMutex);
+                MutexLock lock(subdevMutex);
                 ++setCount;
             }
             // Only the one bus format exists; the driver replaces any other code.
@@ -76,7 +77,7 @@ int SimSubdevice::ioctl(unsigned long request, void* argument, bool) {
                 format->format.height = size.height;
                 if (format->which == V4L2_SUBDEV_FORMAT_ACTIVE) chip->setActiveSize(size);
             } else if (format->which == V4L2_SUBDEV_FORMAT_ACTIVE) {
-                std::lock_guard<std::mutex> lock(subdevMutex);
+                MutexLock lock(subdevMutex);
                 padFormats[format->pad] = format->format;
             }
             return 0;

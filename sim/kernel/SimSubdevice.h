@@ -4,9 +4,9 @@
 #include <linux/v4l2-subdev.h>
 
 #include <memory>
-#include <mutex>
 #include <vector>
 
+#include "core/ThreadSafety.h"
 #include "sim/kernel/SimDevice.h"
 #include "sim/kernel/SimSensorChip.h"
 
@@ -23,17 +23,19 @@ public:
     // A bridge with `pads` pads.
     explicit SimSubdevice(int pads);
 
-    int ioctl(unsigned long request, void* argument, bool nonBlocking) override;
+    int ioctl(unsigned long request, void* argument, bool nonBlocking)
+        EXCLUDES(subdevMutex) override;
     // The active format of a bridge pad (or of the sensor).
-    v4l2_mbus_framefmt padFormat(uint32_t pad) const;
+    v4l2_mbus_framefmt padFormat(uint32_t pad) const EXCLUDES(subdevMutex);
     // How many VIDIOC_SUBDEV_S_FMT requests the node received.
-    int formatRequests() const;
+    int formatRequests() const EXCLUDES(subdevMutex);
 
 private:
     const std::shared_ptr<SimSensorChip> chip;
-    mutable std::mutex subdevMutex;  // guards padFormats and setCount
-    std::vector<v4l2_mbus_framefmt> padFormats;
-    int setCount = 0;
+    const size_t padCount;      // padFormats' size, fixed at construction
+    mutable Mutex subdevMutex;  // guards padFormats and setCount
+    std::vector<v4l2_mbus_framefmt> padFormats GUARDED_BY(subdevMutex);
+    int setCount GUARDED_BY(subdevMutex) = 0;
 };
 
 }  // namespace sim

@@ -51,7 +51,7 @@ SimVideoNode::SimVideoNode(const SimVideoNodeConfig& nodeConfig,
 }
 
 SimVideoNode::~SimVideoNode() {
-    std::lock_guard<std::mutex> lock(nodeMutex);
+    MutexLock lock(nodeMutex);
     freeBuffers();
     for (Buffer& orphan : orphans) ::munmap(orphan.region, orphan.regionLength);
 }
@@ -61,32 +61,32 @@ uint32_t SimVideoNode::bufferType() const {
 }
 
 void SimVideoNode::setTimestampBase(int64_t seconds, int64_t microseconds) {
-    std::lock_guard<std::mutex> lock(nodeMutex);
+    MutexLock lock(nodeMutex);
     timestampBaseUs = seconds * 1000000 + microseconds;
 }
 
 void SimVideoNode::loseSubframe(uint64_t index) {
-    std::lock_guard<std::mutex> lock(nodeMutex);
+    MutexLock lock(nodeMutex);
     lostSlots.insert(index);
 }
 
 void SimVideoNode::delaySubframe(uint64_t index, uint32_t microseconds) {
-    std::lock_guard<std::mutex> lock(nodeMutex);
+    MutexLock lock(nodeMutex);
     lateSlots[index] = microseconds;
 }
 
 void SimVideoNode::reportIndexOnce(uint32_t index) {
-    std::lock_guard<std::mutex> lock(nodeMutex);
+    MutexLock lock(nodeMutex);
     reportIndex = index;
 }
 
 void SimVideoNode::setPaced(bool paced) {
-    std::lock_guard<std::mutex> lock(nodeMutex);
+    MutexLock lock(nodeMutex);
     pacedStreaming = paced;
 }
 
 bool SimVideoNode::lookup(const timeval& timestamp, DeliveredSubframe* found) const {
-    std::lock_guard<std::mutex> lock(nodeMutex);
+    MutexLock lock(nodeMutex);
     auto entry =
         delivered.find(static_cast<int64_t>(timestamp.tv_sec) * 1000000 + timestamp.tv_usec);
     if (entry == delivered.end()) return false;
@@ -95,7 +95,7 @@ bool SimVideoNode::lookup(const timeval& timestamp, DeliveredSubframe* found) co
 }
 
 bool SimVideoNode::lookupMilliseconds(uint64_t milliseconds, DeliveredSubframe* found) const {
-    std::lock_guard<std::mutex> lock(nodeMutex);
+    MutexLock lock(nodeMutex);
     const int64_t from = static_cast<int64_t>(milliseconds) * 1000;
     auto entry = delivered.lower_bound(from);
     if (entry == delivered.end() || entry->first >= from + 1000) return false;
@@ -104,22 +104,22 @@ bool SimVideoNode::lookupMilliseconds(uint64_t milliseconds, DeliveredSubframe* 
 }
 
 uint32_t SimVideoNode::bytesPerLine() const {
-    std::lock_guard<std::mutex> lock(nodeMutex);
+    MutexLock lock(nodeMutex);
     return stride;
 }
 
 uint32_t SimVideoNode::bufferCount() const {
-    std::lock_guard<std::mutex> lock(nodeMutex);
+    MutexLock lock(nodeMutex);
     return static_cast<uint32_t>(buffers.size());
 }
 
 bool SimVideoNode::streaming() const {
-    std::lock_guard<std::mutex> lock(nodeMutex);
+    MutexLock lock(nodeMutex);
     return isStreaming;
 }
 
 int SimVideoNode::ioctl(unsigned long request, void* argument, bool nonBlocking) {
-    std::unique_lock<std::mutex> lock(nodeMutex);
+    MutexLock lock(nodeMutex);
     switch (request) {
         case VIDIOC_QUERYCAP:
             return querycap(argument);
@@ -343,7 +343,7 @@ int SimVideoNode::queueBuffer(void* argument) {
     buffer.done = false;
     incoming.push_back(description->index);
     describe(buffer, description->index, argument);
-    queueChanged.notify_all();
+    queueChanged.notifyAll();
     return 0;
 }
 
@@ -372,8 +372,7 @@ int64_t SimVideoNode::slotTime(uint64_t index) {
     return found != slotTimes.end() ? found->second : nextSlotTimeUs;
 }
 
-int SimVideoNode::dequeueBuffer(void* argument, bool nonBlocking,
-                                std::unique_lock<std::mutex>& lock) {
+int SimVideoNode::dequeueBuffer(void* argument, bool nonBlocking, MutexLock& lock) {
     auto* description = static_cast<v4l2_buffer*>(argument);
     if (description->type != bufferType() || description->memory != V4L2_MEMORY_MMAP) {
         return -EINVAL;
@@ -396,7 +395,7 @@ int SimVideoNode::dequeueBuffer(void* argument, bool nonBlocking,
         const auto now = std::chrono::steady_clock::now();
         if (dueAt > now) {
             if (nonBlocking) return -EAGAIN;
-            queueChanged.wait_until(lock, dueAt);
+            queueChanged.waitUntil(lock, dueAt);
             continue;
         }
         // A reader that fell behind by more than the queue's depth loses the oldest slots,
@@ -470,12 +469,12 @@ int SimVideoNode::streamOff(void* argument) {
     // Stream-off returns every buffer to the application.
     for (Buffer& buffer : buffers) buffer.queued = false;
     incoming.clear();
-    queueChanged.notify_all();
+    queueChanged.notifyAll();
     return 0;
 }
 
 void* SimVideoNode::map(off_t offset, size_t length) {
-    std::lock_guard<std::mutex> lock(nodeMutex);
+    MutexLock lock(nodeMutex);
     for (Buffer& buffer : buffers) {
         if (buffer.offset == static_cast<uint32_t>(offset) && length <= buffer.length) {
             ++buffer.mapped;
@@ -486,7 +485,7 @@ void* SimVideoNode::map(off_t offset, size_t length) {
 }
 
 void SimVideoNode::unmapped(void* address) {
-    std::lock_guard<std::mutex> lock(nodeMutex);
+    MutexLock lock(nodeMutex);
     for (Buffer& buffer : buffers) {
         if (buffer.data == address && buffer.mapped > 0) --buffer.mapped;
     }
@@ -502,9 +501,9 @@ void SimVideoNode::unmapped(void* address) {
 
 void SimVideoNode::released() {
     // The last file closed: streaming stops and the buffers go.
-    std::lock_guard<std::mutex> lock(nodeMutex);
+    MutexLock lock(nodeMutex);
     isStreaming = false;
-    queueChanged.notify_all();
+    queueChanged.notifyAll();
     for (Buffer& buffer : buffers) {
         if (buffer.mapped > 0) {
             orphans.push_back(buffer);

@@ -5,17 +5,16 @@
 #include <sys/time.h>
 
 #include <cerrno>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "core/ThreadSafety.h"
 #include "sim/kernel/BufferLayouts.h"
 #include "sim/kernel/SimDevice.h"
 #include "sim/kernel/SimSensorChip.h"
@@ -100,53 +99,54 @@ private:
     };
 
     int querycap(void* argument);
-    int format(unsigned long request, void* argument);
+    int format(unsigned long request, void* argument) REQUIRES(nodeMutex);
     // Fills the single- or multi-planar format reply of this node with the given values.
     void writeFormat(v4l2_format* fmt, uint32_t w, uint32_t h, uint32_t fourcc,
                      uint32_t bytesPerLine, uint32_t image) const;
-    int requestBuffers(void* argument);
-    int queryBuffer(void* argument);
-    int queueBuffer(void* argument);
-    int dequeueBuffer(void* argument, bool nonBlocking, std::unique_lock<std::mutex>& lock);
-    int streamOn(void* argument);
-    int streamOff(void* argument);
+    int requestBuffers(void* argument) REQUIRES(nodeMutex);
+    int queryBuffer(void* argument) REQUIRES(nodeMutex);
+    int queueBuffer(void* argument) REQUIRES(nodeMutex);
+    // Sleeps in `lock` (on nodeMutex) while no buffer is due.
+    int dequeueBuffer(void* argument, bool nonBlocking, MutexLock& lock) REQUIRES(nodeMutex);
+    int streamOn(void* argument) REQUIRES(nodeMutex);
+    int streamOff(void* argument) REQUIRES(nodeMutex);
     uint32_t bufferType() const;
     void adjustFormat(uint32_t* width, uint32_t* height, uint32_t* pixelFormat,
                       uint32_t* bytesPerLine, uint32_t* sizeImage) const;
     void describe(const Buffer& buffer, uint32_t index, void* argument) const;
-    void freeBuffers();
+    void freeBuffers() REQUIRES(nodeMutex);
     // Microseconds on the stream clock at which sub-frame slot `index` is due.
-    int64_t slotTime(uint64_t index);
+    int64_t slotTime(uint64_t index) REQUIRES(nodeMutex);
 
     const SimVideoNodeConfig config;
     const std::shared_ptr<SimSensorChip> chip;
 
-    mutable std::mutex nodeMutex;  // guards every member below
-    std::condition_variable queueChanged;
-    uint32_t width;
-    uint32_t height;
-    uint32_t pixelFormat;
-    uint32_t stride;
-    uint32_t sizeImage;
-    uint32_t input = 0;
-    std::vector<Buffer> buffers;
-    std::vector<Buffer> orphans;  // freed by a new request while still mapped
-    std::deque<uint32_t> incoming;
-    bool isStreaming = false;
-    bool pacedStreaming;
-    uint64_t nextSlot = 0;
-    uint64_t slotsTimed = 0;
-    std::map<uint64_t, int64_t> slotTimes;  // timed slots not yet delivered
-    int64_t nextSlotTimeUs = 0;
-    int64_t streamStartUs = 0;
-    int64_t timestampBaseUs = -1;
-    std::chrono::steady_clock::time_point streamStart;
-    std::set<uint64_t> lostSlots;
-    std::map<uint64_t, uint32_t> lateSlots;
-    int64_t reportIndex = -1;
-    uint32_t sequence = 0;
-    std::map<int64_t, DeliveredSubframe> delivered;
-    std::vector<uint16_t> samples;
+    mutable Mutex nodeMutex;  // guards every member below
+    ConditionVariable queueChanged;
+    uint32_t width GUARDED_BY(nodeMutex);
+    uint32_t height GUARDED_BY(nodeMutex);
+    uint32_t pixelFormat GUARDED_BY(nodeMutex);
+    uint32_t stride GUARDED_BY(nodeMutex);
+    uint32_t sizeImage GUARDED_BY(nodeMutex);
+    uint32_t input GUARDED_BY(nodeMutex) = 0;
+    std::vector<Buffer> buffers GUARDED_BY(nodeMutex);
+    std::vector<Buffer> orphans GUARDED_BY(nodeMutex);  // freed by a new request while still mapped
+    std::deque<uint32_t> incoming GUARDED_BY(nodeMutex);
+    bool isStreaming GUARDED_BY(nodeMutex) = false;
+    bool pacedStreaming GUARDED_BY(nodeMutex);
+    uint64_t nextSlot GUARDED_BY(nodeMutex) = 0;
+    uint64_t slotsTimed GUARDED_BY(nodeMutex) = 0;
+    std::map<uint64_t, int64_t> slotTimes GUARDED_BY(nodeMutex);  // timed slots not yet delivered
+    int64_t nextSlotTimeUs GUARDED_BY(nodeMutex) = 0;
+    int64_t streamStartUs GUARDED_BY(nodeMutex) = 0;
+    int64_t timestampBaseUs GUARDED_BY(nodeMutex) = -1;
+    std::chrono::steady_clock::time_point streamStart GUARDED_BY(nodeMutex);
+    std::set<uint64_t> lostSlots GUARDED_BY(nodeMutex);
+    std::map<uint64_t, uint32_t> lateSlots GUARDED_BY(nodeMutex);
+    int64_t reportIndex GUARDED_BY(nodeMutex) = -1;
+    uint32_t sequence GUARDED_BY(nodeMutex) = 0;
+    std::map<int64_t, DeliveredSubframe> delivered GUARDED_BY(nodeMutex);
+    std::vector<uint16_t> samples GUARDED_BY(nodeMutex);
 };
 
 }  // namespace sim

@@ -1,9 +1,9 @@
 // The simulation library's entry point for QUARVEL_SIMULATED_BOARD ("<board>:<sensor>").
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "core/ThreadSafety.h"
 #include "sim/kernel/SimBoard.h"
 #include "sim/kernel/SimulatedSystems.h"
 
@@ -26,9 +26,10 @@ SimBoard* simulatedBoard(const std::string& boardAndSensor) {
         return nullptr;
     }
     // One board per name for the life of the process, as a machine has one kernel.
-    static std::mutex boardsMutex;  // guards boards
-    static auto* boards = new std::map<std::string, std::unique_ptr<SimBoard>>();
-    std::lock_guard<std::mutex> lock(boardsMutex);
+    static Mutex boardsMutex;  // guards boards
+    static auto* boards PT_GUARDED_BY(boardsMutex) =
+        new std::map<std::string, std::unique_ptr<SimBoard>>();
+    MutexLock lock(boardsMutex);
     const std::string key = std::string(SimBoard::nameOf(kind)) + ":" + sensorName;
     std::unique_ptr<SimBoard>& board = (*boards)[key];
     if (!board) board = SimBoard::of(kind).sensor(sensor).build();

@@ -143,7 +143,11 @@ TEST(FramePoolRelease, ForeignDoubleAndQueuedBuffersAreRefused) {
     EXPECT_EQ(pool.release(frame), -1);  // already free
 
     // A buffer still in the ready queue was never handed out: releasing it is refused.
-    LinkNode* queued = pool.nodeList->readyHead;
+    LinkNode* queued = nullptr;
+    {
+        MutexLock lock(pool.nodeList->mutex);
+        queued = pool.nodeList->readyHead;
+    }
     ASSERT_NE(queued, nullptr);
     EXPECT_EQ(pool.release(queued->buffer.get()), -1);
 

@@ -178,6 +178,11 @@ int ScriptedDevice::setControl(CameraCtrl ctrl, int value) {
     return setControlResult;
 }
 
+std::vector<std::pair<CameraCtrl, int>> ScriptedDevice::setCallsSoFar() {
+    std::lock_guard<std::mutex> lock(controlsMutex);
+    return setCalls;
+}
+
 int ScriptedDevice::setControlExt(CameraCtrl ctrl, const char*) {
     log.add(name + ".setControlExt(" + std::to_string(static_cast<int>(ctrl)) + ")");
     return 0;

@@ -102,6 +102,8 @@ public:
     bool getRawImages(const uint8_t* raw, int16_t* rawPlane) override;
     bool getPhaseImage(const uint8_t* raw, float* depth, float* amplitude,
                        float* confidence) override;
+    // A copy of setCalls taken under its lock. Thread-safe.
+    std::vector<std::pair<CameraCtrl, int>> setCallsSoFar();
 
     // Script.
     int type = HQVGA;
@@ -115,7 +117,8 @@ public:
     int setControlResult = 0;
     bool phaseResult = true;
 
-    // Observations.
+    // Observations. setCalls grows on the capture thread while a stream runs: read it
+    // there through setCallsSoFar().
     std::vector<std::pair<CameraCtrl, int>> setCalls;
     std::atomic<int> phaseCalls{0};
     std::atomic<int> controlCalls{0};

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "sdk/phase/src/VectorClones.h"
+
 namespace si4c {
 namespace rows {
 
@@ -85,7 +87,7 @@ template <int N>
 inline void columnSums(const float* const* rows, float* __restrict out, size_t width, float scale) {
     const float* line[N];
     for (int k = 0; k < N; ++k) line[k] = rows[k];
-#pragma GCC ivdep
+    SI4C_IVDEP
     for (size_t x = 0; x < width; ++x) {
         float sum = line[0][x];
         for (int k = 1; k < N; ++k) sum += line[k][x];

@@ -97,7 +97,7 @@ inline void blendColumnMeans(const rows::Ring& inPhaseRing, const rows::Ring& qu
         inPhaseRows[k] = inPhaseRing.row(y - N / 2 + k);
         quadratureRows[k] = quadratureRing.row(y - N / 2 + k);
     }
-#pragma GCC ivdep
+    SI4C_IVDEP
     for (size_t i = 0; i < width; ++i) {
         float x = inPhaseRows[0][i];
         float y = quadratureRows[0][i];
@@ -150,7 +150,7 @@ inline void decodeRow(const DecodeRow& row, size_t width, float share) {
     float* const outGrey = row.grey;
     float* const outClipped = row.clipped;
     // Rows and raw frame never overlap.
-#pragma GCC ivdep
+    SI4C_IVDEP
     for (size_t x = 0; x < width; ++x) {
         float amplitude = 0.0f;
         float grey = 0.0f;
@@ -222,7 +222,7 @@ inline void finishRow(const FinishRow& in, const FinishConstants& constants, siz
     float* const depthOut = in.depthOut;
     float* const amplitudeOut = in.amplitudeOut;
     float* const confidenceOut = in.confidenceOut;
-#pragma GCC ivdep
+    SI4C_IVDEP
     for (size_t p = 0; p < width; ++p) {
         float distance;
         float modulation;  // modulation amplitude A of the denoised correlation

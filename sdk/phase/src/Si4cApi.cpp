@@ -4,6 +4,7 @@
 #include <mutex>
 #include <new>
 
+#include "core/ThreadSafety.h"
 #include "sdk/phase/si4c.h"
 #include "sdk/phase/si4c_sim.h"
 #include "sdk/phase/src/PhaseInstance.h"
@@ -32,9 +33,9 @@ struct CallFaults {
         unsigned skip = 0;
         unsigned times = 0;
     };
-    std::mutex mutex;  // guards calls and rules
-    uint64_t calls[kFunctionCount] = {};
-    Rule rules[kFunctionCount] = {};
+    Quarvel::Mutex mutex;  // guards calls and rules
+    uint64_t calls[kFunctionCount] GUARDED_BY(mutex) = {};
+    Rule rules[kFunctionCount] GUARDED_BY(mutex) = {};
 };
 
 CallFaults& callFaults() {
@@ -49,7 +50,7 @@ bool injectedFailure(const char* function) {
     const int index = functionIndex(function);
     if (index < 0) return false;
     CallFaults& faults = callFaults();
-    std::lock_guard<std::mutex> lock(faults.mutex);
+    Quarvel::MutexLock lock(faults.mutex);
     ++faults.calls[index];
     CallFaults::Rule& rule = faults.rules[index];
     if (rule.skip > 0) {
@@ -144,14 +145,14 @@ int SiSimFailCall(const char* function, unsigned skip, unsigned times) {
     const int index = functionIndex(function);
     if (index < 0 || index >= kFailableCount) return -1;
     CallFaults& faults = callFaults();
-    std::lock_guard<std::mutex> lock(faults.mutex);
+    Quarvel::MutexLock lock(faults.mutex);
     faults.rules[index] = CallFaults::Rule{skip, times};
     return 0;
 }
 
 void SiSimClearFailures(void) {
     CallFaults& faults = callFaults();
-    std::lock_guard<std::mutex> lock(faults.mutex);
+    Quarvel::MutexLock lock(faults.mutex);
     for (CallFaults::Rule& rule : faults.rules) rule = CallFaults::Rule{};
 }
 
@@ -159,7 +160,7 @@ uint64_t SiSimCallCount(const char* function) {
     const int index = functionIndex(function);
     if (index < 0) return 0;
     CallFaults& faults = callFaults();
-    std::lock_guard<std::mutex> lock(faults.mutex);
+    Quarvel::MutexLock lock(faults.mutex);
     return faults.calls[index];
 }
 
