@@ -16,3 +16,4 @@ fi
 ctest --test-dir "$build_dir" --output-on-failure --parallel "$(nproc)"
 
 # The heavier stages, each in its own build tree; any failure fails the run.
+"$root/scripts/arm-test.sh"
