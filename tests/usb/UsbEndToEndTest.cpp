@@ -12,8 +12,8 @@
 #include "sdk/usb/quarvel_evk_sim.h"
 #include "sim/scene/HqvgaRawSynthesis.h"
 #include "sim/scene/SimulatedCameraConfig.h"
-#include "tests/usb/UsbTestSupport.h"
 #include "tests/support/Waits.h"
+#include "tests/usb/UsbTestSupport.h"
 
 using namespace Quarvel;
 using sim::HqvgaModulation;

@@ -90,10 +90,14 @@ TEST_F(UsbTransport, GroupsByTimestampAndCountsMissedCapturesWithoutOutput) {
         {"missed first, fresh group", {kMissed, 300, 302, 304, 306}, {1, 2, 3, 4}, 306},
         // Times past 32 bits: the difference is taken in 64 bits, a step of 2^32 + 2 is no
         // step of 2.
-        {"times across 2^32 keep", {0xFFFFFFFEull, 0x100000000ull, 0x100000002ull,
-          0x100000004ull}, {1, 2, 3, 4}, 0x100000004ull},
-        {"step of 2^32 + 2 restarts", {100, 0x100000066ull, 0x100000068ull, 0x10000006Aull,
-          0x10000006Cull}, {2, 3, 4, 5}, 0x10000006Cull},
+        {"times across 2^32 keep",
+         {0xFFFFFFFEull, 0x100000000ull, 0x100000002ull, 0x100000004ull},
+         {1, 2, 3, 4},
+         0x100000004ull},
+        {"step of 2^32 + 2 restarts",
+         {100, 0x100000066ull, 0x100000068ull, 0x10000006Aull, 0x10000006Cull},
+         {2, 3, 4, 5},
+         0x10000006Cull},
     };
     for (const Case& c : cases) {
         QuarvelTOFUSBSensor& sensor = startedSensor("");
