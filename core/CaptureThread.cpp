@@ -1,5 +1,7 @@
 // The capture thread: read, stamp, skip, process, queue; frame-rate measurement.
 #include <chrono>
+#include <cstddef>
+#include <limits>
 #include <thread>
 
 #include "core/FrameRateRules.h"
@@ -16,6 +18,15 @@ int64_t systemClockNs() {
                std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
+
+// Whether a plane of width x height elements of `elementBytes` can be allocated and indexed
+// here. Where size_t has 32 bits (armhf) a larger product would wrap to a small allocation
+// that the sensor or the device then writes past.
+bool planeFits(uint64_t width, uint64_t height, uint64_t elementBytes) {
+    const uint64_t limit = static_cast<uint64_t>(std::numeric_limits<std::ptrdiff_t>::max());
+    if (width == 0 || height == 0) return true;
+    return height <= limit / elementBytes / width;
+}
 }  // namespace
 
 int QuarvelTOFCamera::setOutputType(FrameType type) {
@@ -23,13 +34,24 @@ int QuarvelTOFCamera::setOutputType(FrameType type) {
     if (!sensor || !device) return -1;
     info.type = type;
     CameraInfo cacheInfo = info;
-    cacheInfo.height = info.height * static_cast<uint32_t>(sensor->subframeCount);
+    const uint64_t cacheLines =
+        static_cast<uint64_t>(info.height) * static_cast<uint32_t>(sensor->subframeCount);
+    cacheInfo.height = static_cast<uint32_t>(cacheLines);
     device->getFrameFormats(&rawLayout, &outputLayout);
     if (type != FrameType::RAW && type != FrameType::DEPTH) return -1;
 
     // The device reads the cache by its raw layout: that layout must fit the sensor frame.
     if (rawLayout.width < 0 || rawLayout.height < 0 || outputLayout.width < 0 ||
         outputLayout.height < 0) {
+        return -1;
+    }
+
+    // The cache holds every sub-frame as 16-bit samples, the output planes 4-byte floats (or
+    // 16-bit raw samples): sizes that wrap are refused rather than allocated short.
+    if (cacheLines > std::numeric_limits<uint32_t>::max() ||
+        !planeFits(cacheInfo.width, cacheLines, 2) ||
+        !planeFits(static_cast<uint32_t>(outputLayout.width),
+                   static_cast<uint32_t>(outputLayout.height), sizeof(float))) {
         return -1;
     }
     const uint64_t rawBytes = static_cast<uint64_t>(rawLayout.width) *

@@ -18,4 +18,5 @@ ctest --test-dir "$build_dir" --output-on-failure --parallel "$(nproc)"
 # The heavier stages, each in its own build tree; any failure fails the run.
 "$root/scripts/sanitizers.sh"
 "$root/scripts/fuzz.sh"
+"$root/scripts/arm-test.sh"
 "$root/scripts/vm-test.sh"

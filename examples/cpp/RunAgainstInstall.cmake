@@ -26,13 +26,25 @@ foreach(header core/QuarvelTOFCamera.h core/Types.h core/FrameBuffer.h)
   endif()
 endforeach()
 
-# Only the installed package may be found: nothing from the build tree.
+# Only the installed package may be found: nothing from the build tree. A cross build hands
+# the example its toolchain (whose searches stay inside the target's root, so the package
+# directory is named) and runs it under the emulator.
+set(cross_options "")
+if(TOOLCHAIN_FILE)
+  file(GLOB_RECURSE package_config ${prefix}/*/QuarvelDepthCameraConfig.cmake)
+  if(NOT package_config)
+    message(FATAL_ERROR "the CMake package was not installed")
+  endif()
+  get_filename_component(package_dir ${package_config} DIRECTORY)
+  set(cross_options -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN_FILE} -DQuarvelDepthCamera_DIR=${package_dir})
+endif()
 run_step("configure the example" ${CMAKE_COMMAND} -S ${EXAMPLE_SOURCE_DIR} -B ${WORK_DIR}/build
   -G ${GENERATOR} -DCMAKE_CXX_COMPILER=${CXX_COMPILER} -DCMAKE_PREFIX_PATH=${prefix}
-  -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+  -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo ${cross_options})
 run_step("build the example" ${CMAKE_COMMAND} --build ${WORK_DIR}/build)
 
-run_step("run the example" ${WORK_DIR}/build/capture_depth --connect usb --index 0 --frames 10)
+run_step("run the example" ${EMULATOR} ${WORK_DIR}/build/capture_depth --connect usb --index 0
+  --frames 10)
 message("${step_output}")
 if(NOT step_output MATCHES "captured 10 depth frames")
   message(FATAL_ERROR "the example did not capture its frames")

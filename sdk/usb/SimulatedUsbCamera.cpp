@@ -232,10 +232,12 @@ int SimulatedUsbCamera::capture(QuarvelImageFrame* frame, int timeoutMs) {
 
     // The lent buffer and `samples` are this capture's alone, and the replayed frames are
     // read-only after init: no lock needed.
+    Clock::duration synthesis{};
     if (config.replay) {
         const std::vector<uint8_t>& stored = replayedSubframe(slot, frameModulation);
         std::memcpy(out.data(), stored.data(), std::min(stored.size(), out.size()));
     } else {
+        const Clock::time_point synthesisStart = Clock::now();
         if (hqvga) {
             hqvga->synthesize(slot.frame, slot.subframe, frameModulation, samples.data(),
                               samples.size());
@@ -243,9 +245,12 @@ int SimulatedUsbCamera::capture(QuarvelImageFrame* frame, int timeoutMs) {
             vga->synthesize(slot.frame, config.vgaFrequency, samples.data(), samples.size());
         }
         encodeSamples(samples.data(), samplesPerFrame, out.data());
+        synthesis = Clock::now() - synthesisStart;
     }
 
     lock.lock();
+    // The camera does not spend this time: its sensor clock waits for the simulation.
+    pacer.hold(synthesis);
     fillFrameRecord(frame, buffer, slot.timestampMs, slot.frame, slot.subframe);
     QuarvelSimDelivery what{};
     what.frame = slot.frame;

@@ -419,12 +419,17 @@ int SimVideoNode::dequeueBuffer(void* argument, bool nonBlocking, MutexLock& loc
     const int subframe = static_cast<int>(nextSlot % static_cast<uint64_t>(perFrame));
     const bool shortRange = chip->shortRange();
     samples.resize(static_cast<size_t>(width) * height);
+    const auto synthesisStart = std::chrono::steady_clock::now();
     if (chip->synthesize(frame, subframe, {width, height}, shortRange, samples.data(),
                          samples.size()) == 0) {
         std::fill(samples.begin(), samples.end(), 0);
     }
     encodeSubframe(config.layout, samples.data(), width, height, stride, buffer.data,
                    buffer.length);
+    // Time the simulation spent on its own work is not sensor time: the stream waits for it,
+    // so a slow host (an emulator) does not make the reader fall behind and lose sub-frames.
+    // Timestamps keep the sensor's schedule.
+    streamStart += std::chrono::steady_clock::now() - synthesisStart;
     buffer.queued = false;
     buffer.done = false;
     buffer.bytesused = static_cast<uint32_t>(buffer.length);

@@ -69,5 +69,9 @@ SubframeSlot FramePacer::next(Clock::time_point now) {
 
 void FramePacer::take(const SubframeSlot& slot) { nextIndex = slot.index + 1; }
 
+void FramePacer::hold(Clock::duration pause) {
+    if (pause > Clock::duration::zero()) startTime += pause;
+}
+
 }  // namespace sim
 }  // namespace Quarvel

@@ -51,6 +51,10 @@ public:
     SubframeSlot next(Clock::time_point now);
     // Marks the slot returned by next() as taken.
     void take(const SubframeSlot& slot);
+    // Moves every due time `pause` later (timestamps stay): time the simulation spent on
+    // its own work is not sensor time, so a slow host (an emulator) does not make the
+    // reader fall behind and lose sub-frames.
+    void hold(Clock::duration pause);
 
     // Timestamp and due time of any sub-frame of the current sequence.
     SubframeSlot slotAt(uint64_t index) const;

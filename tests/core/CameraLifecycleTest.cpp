@@ -151,6 +151,38 @@ TEST(CameraStart, InfoFollowsTheSensorAfterPrepare) {
     rig.camera->stop();
 }
 
+namespace {
+
+// Opens a scripted 240x180 camera (4 sub-frames), then lets the sensor report a frame of
+// width x height and the device a raw layout of nothing, so that only the sizes decide.
+int startWithSensorFrame(uint32_t width, uint32_t height) {
+    Rig rig;
+    EXPECT_EQ(rig.camera->open(Connection::CSI, 0), 0);
+    rig.components.lastSensor->width = width;
+    rig.components.lastSensor->height = height;
+    rig.components.lastDevice->rawLayout = {2, 0, 0};
+    const int status = rig.camera->start(FrameType::RAW);
+    if (status == 0) rig.camera->stop();
+    return status;
+}
+
+}  // namespace
+
+TEST(CameraStart, ACacheLineCountThatWraps32BitsIsRefused) {
+    // 2^30 lines x 4 sub-frames is 2^32: a 32-bit line count would wrap to an empty cache.
+    EXPECT_EQ(startWithSensorFrame(240, 1u << 30), -1);
+    EXPECT_EQ(startWithSensorFrame(240, 180), 0);
+}
+
+TEST(CameraStart, ACacheLargerThanSizeTHoldsIsRefused) {
+    if (sizeof(size_t) > 4) {
+        GTEST_SKIP() << "size_t has 64 bits here: such a cache is an ordinary (huge) allocation";
+    }
+    // 65536 x 16384 x 4 sub-frames x 2 bytes is 8 GiB; in a 32-bit size_t the cache's byte
+    // count wraps to 0 while the sensor still fills 65536 x 65536 samples.
+    EXPECT_EQ(startWithSensorFrame(65536, 16384), -1);
+}
+
 TEST(CameraTeardown, StopWithoutThreadRaisesAndCloseDoesNot) {
     Rig rig;
     EXPECT_EQ(rig.camera->close(), -1);  // never opened
@@ -192,5 +224,5 @@ TEST(CameraTeardown, OpenOnAStreamingCameraStopsTheStreamFirst) {
     EXPECT_EQ(Strings(entries.begin(), entries.begin() + 4),
               (Strings{"device1.stop", "sensor1.stop", "device1.close", "device1.destroy"}));
     ASSERT_EQ(rig.camera->start(FrameType::DEPTH), 0);
-    EXPECT_NE(rig.camera->requestFrame(2000), nullptr);
+    EXPECT_NE(rig.camera->requestFrame(support::kFrameArrivalMs), nullptr);
 }

@@ -32,7 +32,7 @@ int frameNumber(QuarvelFrameBuffer* frame) {
 std::vector<int> collect(QuarvelTOFCamera& camera, int count) {
     std::vector<int> numbers;
     for (int i = 0; i < count; ++i) {
-        QuarvelFrameBuffer* frame = camera.requestFrame(3000);
+        QuarvelFrameBuffer* frame = camera.requestFrame(support::kFrameArrivalMs);
         if (frame == nullptr) break;
         numbers.push_back(frameNumber(frame));
         EXPECT_EQ(camera.releaseFrame(frame), 0);
@@ -47,7 +47,7 @@ TEST(CaptureDelivery, FramesArriveInOrderWithTheirTimestampInEveryRecord) {
     ASSERT_EQ(rig.camera->start(FrameType::DEPTH), 0);
     int previous = 0;
     for (int i = 0; i < 10; ++i) {
-        QuarvelFrameBuffer* frame = rig.camera->requestFrame(3000);
+        QuarvelFrameBuffer* frame = rig.camera->requestFrame(support::kFrameArrivalMs);
         ASSERT_NE(frame, nullptr);
         const int number = frameNumber(frame);
         EXPECT_GT(number, previous);
@@ -67,7 +67,7 @@ TEST(CaptureDelivery, TimestampIsZeroWhenTheSensorSetsNone) {
     Rig rig;
     rig.sensor().writeTimestamp = false;
     ASSERT_EQ(rig.camera->start(FrameType::RAW), 0);
-    QuarvelFrameBuffer* frame = rig.camera->requestFrame(3000);
+    QuarvelFrameBuffer* frame = rig.camera->requestFrame(support::kFrameArrivalMs);
     ASSERT_NE(frame, nullptr);
     FrameDataFormat format{};
     ASSERT_EQ(frame->getFormat(FrameType::RAW, format), 0);
@@ -82,7 +82,7 @@ TEST(CaptureDelivery, SlowUserGetsRecentFramesAndHeldBuffersBlockTheThread) {
     ASSERT_TRUE(support::eventually([&] { return rig.sensor().framesRead > 30; }));
     QuarvelFrameBuffer* held[3];
     for (auto& frame : held) {
-        frame = rig.camera->requestFrame(3000);
+        frame = rig.camera->requestFrame(support::kFrameArrivalMs);
         ASSERT_NE(frame, nullptr);
     }
     EXPECT_GT(frameNumber(held[0]), 20);  // the early frames were overwritten
@@ -91,7 +91,7 @@ TEST(CaptureDelivery, SlowUserGetsRecentFramesAndHeldBuffersBlockTheThread) {
     EXPECT_EQ(rig.camera->requestFrame(100), nullptr);
     const int lastHeld = frameNumber(held[2]);
     ASSERT_EQ(rig.camera->releaseFrame(held[0]), 0);
-    QuarvelFrameBuffer* next = rig.camera->requestFrame(3000);
+    QuarvelFrameBuffer* next = rig.camera->requestFrame(support::kFrameArrivalMs);
     ASSERT_EQ(next, held[0]);
     EXPECT_GT(frameNumber(next), lastHeld);
     rig.camera->stop();
@@ -147,7 +147,7 @@ TEST(CaptureSkipping, SkippingEveryFrameDeliversNothingButStillReads) {
     EXPECT_EQ(rig.device().phaseCalls, 0);
     // Changing the controls during the stream takes effect at once.
     ASSERT_EQ(rig.camera->setControl(CameraCtrl::SKIP_FRAME, 0), 0);
-    EXPECT_NE(rig.camera->requestFrame(3000), nullptr);
+    EXPECT_NE(rig.camera->requestFrame(support::kFrameArrivalMs), nullptr);
     rig.camera->stop();
 }
 
@@ -165,14 +165,14 @@ TEST(CaptureRestart, StopStartCyclesReplaceThePoolAndKeepReadyFrames) {
 
     ASSERT_EQ(rig.camera->start(FrameType::RAW), 0);
     EXPECT_EQ(rig.camera->poolGeneration(), firstGeneration + 1);
-    QuarvelFrameBuffer* raw = rig.camera->requestFrame(3000);
+    QuarvelFrameBuffer* raw = rig.camera->requestFrame(support::kFrameArrivalMs);
     ASSERT_NE(raw, nullptr);
     EXPECT_NE(raw->getData(FrameType::RAW), nullptr);
     EXPECT_EQ(rig.camera->releaseFrame(leftover), -1);  // a buffer of the old pool
     rig.camera->stop();
     for (int cycle = 0; cycle < 5; ++cycle) {
         ASSERT_EQ(rig.camera->start(FrameType::DEPTH), 0);
-        EXPECT_NE(rig.camera->requestFrame(3000), nullptr);
+        EXPECT_NE(rig.camera->requestFrame(support::kFrameArrivalMs), nullptr);
         EXPECT_EQ(rig.camera->stop(), 0);
     }
 }
@@ -197,7 +197,7 @@ TEST(CaptureFrameRate, MeasuredRateSettlesAndTheAdaptationFollowsIt) {
             }
             return false;
         },
-        std::chrono::milliseconds(6000)));
+        support::kConditionLimit));
     rig.camera->stop();
     EXPECT_NEAR(rig.camera->measuredFps(), 10.0f, 1.0f);
     int rate = 0;
@@ -238,7 +238,7 @@ TEST(CaptureEndToEnd, RealDepthDeviceComputesTheKnownPixelThroughTheCamera) {
          {std::pair<int, float>{4000, 3295.1672f}, {2000, 1147.5836f}}) {
         ASSERT_EQ(camera.setControl(CameraCtrl::RANGE, range), 0);
         ASSERT_EQ(camera.start(FrameType::DEPTH), 0);
-        QuarvelFrameBuffer* frame = camera.requestFrame(3000);
+        QuarvelFrameBuffer* frame = camera.requestFrame(support::kFrameArrivalMs);
         ASSERT_NE(frame, nullptr);
         const float* plane = static_cast<float*>(frame->getData(FrameType::DEPTH));
         EXPECT_EQ(plane[0], depth);

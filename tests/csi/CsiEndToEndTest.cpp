@@ -9,6 +9,7 @@
 #include "sensor/SimulatedBoardSwitch.h"
 #include "sim/kernel/SimulatedSystems.h"
 #include "tests/csi/CsiTestSupport.h"
+#include "tests/support/Waits.h"
 
 using namespace Quarvel;
 using namespace Quarvel::csitest;
@@ -18,7 +19,7 @@ using sim::SimSensor;
 
 namespace {
 
-constexpr int16_t kFrameTimeoutMs = 3000;
+constexpr int16_t kFrameTimeoutMs = support::kFrameArrivalMs;
 
 // Takes frames until one whose sub-frames were all taken with the wanted modulation; `last`
 // is the sub-frame the frame's timestamp names.

@@ -10,6 +10,7 @@
 #include "sensor/QuarvelTOFCSISensor.h"
 #include "sensor/SimulatedBoardSwitch.h"
 #include "tests/csi/CsiTestSupport.h"
+#include "tests/support/Waits.h"
 
 using namespace Quarvel;
 using sim::BoardKind;
@@ -159,7 +160,7 @@ TEST(CameraFaultSweep, EveryCallOfTheCameraStartFailsCleanly) {
                                                                      : -1;
             EXPECT_EQ(status, expected);
             if (status == 0) {
-                EXPECT_NE(camera.requestFrame(3000), nullptr);
+                EXPECT_NE(camera.requestFrame(support::kFrameArrivalMs), nullptr);
                 EXPECT_EQ(camera.stop(), 0);
             }
             EXPECT_EQ(camera.close(), 0);

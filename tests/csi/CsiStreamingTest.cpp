@@ -72,6 +72,15 @@ TEST(SubframeGrouping, AGroupAcrossASecondBoundaryStaysTogether) {
         4, {{0, 0}, {0, 1}, {0, 2}, {0, 3}}, 42002);
 }
 
+TEST(SubframeGrouping, TimesInTheLast32BitSecondKeepTheirGroupAndEveryMillisecond) {
+    // Sub-frames at 2147483646.997, .999, 2147483647.001 and .003 s: seconds that a 32-bit
+    // time_t still holds, while seconds x 10^6 (the grouping) and seconds x 1000 (the frame
+    // time) need 64 bits.
+    expectGroup(
+        [](OpenSensor& open) { open.board->video().setTimestampBase(2147483646, 997000); }, 4,
+        {{0, 0}, {0, 1}, {0, 2}, {0, 3}}, 2147483647003ull);
+}
+
 TEST(SubframeGrouping, ALostSubframeDropsTheIncompleteFrame) {
     // 0, 2, 3 of frame 0 form an incomplete group; frame 1 is whole.
     expectGroup([](OpenSensor& open) { open.board->video().loseSubframe(1); }, 7,

@@ -10,6 +10,7 @@
 #include "sensor/SimulatedBoardSwitch.h"
 #include "tests/csi/CsiTestSupport.h"
 #include "tests/phase/PhaseTestSupport.h"
+#include "tests/support/Waits.h"
 
 using namespace Quarvel;
 using sim::BoardKind;
@@ -71,7 +72,7 @@ TEST_P(VgaOverCsi, SingleFrequencyDepthThroughTheCameraMatchesGroundTruth) {
         ASSERT_EQ(camera.start(FrameType::DEPTH), 0);
         EXPECT_EQ(camera.getCameraInfo().height, 2405u);
 
-        QuarvelFrameBuffer* frame = camera.requestFrame(5000);
+        QuarvelFrameBuffer* frame = camera.requestFrame(support::kFrameArrivalMs);
         ASSERT_NE(frame, nullptr);
         const auto* depth = static_cast<const float*>(frame->getData(FrameType::DEPTH));
         const sim::VgaRawSynthesis& synthesis = *board->chip().vga(640);

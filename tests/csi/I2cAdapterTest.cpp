@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <linux/i2c-dev.h>
 #include <linux/i2c.h>
+#include <sys/ioctl.h>
 
 #include <cerrno>
 
@@ -116,6 +117,12 @@ TEST(ExportedI2cFunctions, PlainSymbolsWorkOnTheRealSystem) {
     EXPECT_NE(message.find("Error: Could not open file `"), std::string::npos) << message;
     EXPECT_EQ(capturedStderr([&] { i2c_open_i2c_dev(1048575, name, sizeof name, 1); }), "");
 
+    // A real kernel refuses a bad descriptor before it looks at the request; qemu-user
+    // answers ENOSYS to the I2C requests it does not carry, whatever the descriptor.
+    unsigned long probe = 0;
+    if (ioctl(-1, I2C_FUNCS, &probe) == -1 && errno == ENOSYS) {
+        GTEST_SKIP() << "I2C requests do not reach a kernel here (qemu-user answers ENOSYS)";
+    }
     unsigned long funcs = 0;
     int result = 0;
     EXPECT_EQ(capturedStderr([&] { result = i2c_get_functionality(-1, &funcs); }),

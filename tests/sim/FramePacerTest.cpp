@@ -66,6 +66,27 @@ TEST(FramePacer, SlowReaderLosesTheOldestSubframes) {
     EXPECT_EQ(pacer.next(t0 + milliseconds(1010)).index, slot.index + 1);
 }
 
+TEST(FramePacer, HeldTimeDelaysWhatIsDueButNeitherTimestampsNorTheQueue) {
+    FrameTiming timing;
+    timing.queueDepth = 8;
+    FramePacer pacer(timing);
+    const auto t0 = FramePacer::Clock::now();
+    pacer.start(t0);
+    const SubframeSlot first = pacer.next(t0);
+    pacer.take(first);
+    // The simulation spent 1 s on the first sub-frame: the rest of the stream moves with it.
+    pacer.hold(milliseconds(1000));
+    SubframeSlot slot = pacer.next(t0 + milliseconds(1000));
+    EXPECT_EQ(slot.index, 1u);
+    EXPECT_EQ(slot.due, t0 + milliseconds(1002));
+    EXPECT_EQ(slot.timestampMs, first.timestampMs + 2);
+    // Without the hold, 1010 ms would find the reader behind and skip to index 116.
+    slot = pacer.next(t0 + milliseconds(1010));
+    EXPECT_EQ(slot.index, 1u);
+    pacer.hold(milliseconds(-5));  // a clock step back is not a hold
+    EXPECT_EQ(pacer.next(t0 + milliseconds(1010)).due, t0 + milliseconds(1002));
+}
+
 TEST(FramePacer, UnthrottledReaderNeverWaitsAndTimestampsAdvanceAsPaced) {
     FrameTiming timing;
     timing.unthrottled = true;

@@ -16,6 +16,7 @@
 
 #include "core/ComponentFactory.h"
 #include "core/QuarvelTOFCamera.h"
+#include "tests/support/Waits.h"
 
 namespace Quarvel {
 namespace support {
@@ -177,7 +178,7 @@ private:
 
 // Waits up to `limit` for `condition`; true when it held in time.
 bool eventually(const std::function<bool()>& condition,
-                std::chrono::milliseconds limit = std::chrono::milliseconds(3000));
+                std::chrono::milliseconds limit = kConditionLimit);
 
 }  // namespace support
 }  // namespace Quarvel

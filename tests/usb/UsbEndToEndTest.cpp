@@ -12,6 +12,7 @@
 #include "sdk/usb/quarvel_evk_sim.h"
 #include "sim/scene/HqvgaRawSynthesis.h"
 #include "sim/scene/SimulatedCameraConfig.h"
+#include "tests/support/Waits.h"
 #include "tests/usb/UsbTestSupport.h"
 
 using namespace Quarvel;
@@ -128,7 +129,7 @@ TEST(UsbCameraEndToEnd, DefaultCameraStreamsTheSceneDepthInBothRanges) {
     EXPECT_EQ(usbtest::registerLog(), usbtest::rangeTables({4000}));
     // Most of the standard scene lies within the 4 m range with a usable signal.
     for (int n = 0; n < 2; ++n) {
-        QuarvelFrameBuffer* frame = camera.requestFrame(3000);
+        QuarvelFrameBuffer* frame = camera.requestFrame(support::kFrameArrivalMs);
         ASSERT_NE(frame, nullptr);
         expectTrueDepth(frame, expected, HqvgaModulation::LongRange, kPixels * 6 / 10);
         EXPECT_EQ(camera.releaseFrame(frame), 0);
@@ -140,7 +141,7 @@ TEST(UsbCameraEndToEnd, DefaultCameraStreamsTheSceneDepthInBothRanges) {
     EXPECT_EQ(usbtest::registerLog(), usbtest::rangeTables({4000, 2000}));
     int shortFrames = 0;
     for (int n = 0; n < 20 && shortFrames < 2; ++n) {
-        QuarvelFrameBuffer* frame = camera.requestFrame(3000);
+        QuarvelFrameBuffer* frame = camera.requestFrame(support::kFrameArrivalMs);
         ASSERT_NE(frame, nullptr);
         if (deliveryOf(frameTimestamp(frame, FrameType::DEPTH)).shortRange == 0) {
             camera.releaseFrame(frame);
@@ -177,7 +178,7 @@ TEST_P(UsbCameraBitWidth, RawFramesAreTheSynthesisedSubframesInterleaved) {
     ASSERT_EQ(camera.openWithFile(scratch.write("camera.conf", description).c_str(), 0), 0);
     EXPECT_EQ(camera.getCameraInfo().bit_width, static_cast<uint32_t>(bits));
     ASSERT_EQ(camera.start(FrameType::RAW), 0);
-    QuarvelFrameBuffer* frame = camera.requestFrame(3000);
+    QuarvelFrameBuffer* frame = camera.requestFrame(support::kFrameArrivalMs);
     ASSERT_NE(frame, nullptr);
     const QuarvelSimDelivery delivery = deliveryOf(frameTimestamp(frame, FrameType::RAW));
     ASSERT_EQ(delivery.subframe, 3);
@@ -213,7 +214,7 @@ TEST(UsbCameraEndToEnd, UnthrottledCameraKeepsGroupingAndDepth) {
     ASSERT_EQ(camera.start(FrameType::DEPTH), 0);
     uint64_t previous = 0;
     for (int n = 0; n < 4; ++n) {
-        QuarvelFrameBuffer* frame = camera.requestFrame(3000);
+        QuarvelFrameBuffer* frame = camera.requestFrame(support::kFrameArrivalMs);
         ASSERT_NE(frame, nullptr);
         const uint64_t timestamp = frameTimestamp(frame, FrameType::DEPTH);
         // Timestamps advance by whole frame periods (20 ms at 50 fps) of the sensor clock.

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <ostream>
 #include <thread>
@@ -90,6 +91,18 @@ TEST_F(UsbTransport, GroupsByTimestampAndFailsAGroupWithAMissedCapture) {
         {"missed in the middle", {100, kMissed, 102, 104}, -1, {1, 2, 3, -1}, 104},
         {"missed last keeps the timestamp", {200, 202, 204, kMissed}, -1, {1, 2, 3, -1}, 204},
         {"missed first, fresh group", {kMissed, 300, 302, 304, 306}, 0, {1, 2, 3, 4}, 306},
+        // Times past 32 bits: the difference is taken in 64 bits, a step of 2^32 + 2 is no
+        // step of 2.
+        {"times across 2^32 keep",
+         {0xFFFFFFFEull, 0x100000000ull, 0x100000002ull, 0x100000004ull},
+         0,
+         {1, 2, 3, 4},
+         0x100000004ull},
+        {"step of 2^32 + 2 restarts",
+         {100, 0x100000066ull, 0x100000068ull, 0x10000006Aull, 0x10000006Cull},
+         0,
+         {2, 3, 4, 5},
+         0x10000006Cull},
     };
     for (const Case& c : cases) {
         QuarvelTOFUSBSensor& sensor = startedSensor("");
@@ -341,6 +354,40 @@ TEST(UsbStandInSdk, CaptureTimesOutAndCloseWakesAWaiterAndRetiresTheHandle) {
     EXPECT_EQ(QuarvelStartCamera(handle), QUARVEL_EVK_ERROR);
     EXPECT_EQ(QuarvelCaptureImage(handle, &frame, 10), QUARVEL_EVK_ERROR);
     EXPECT_EQ(QuarvelCloseCamera(handle), QUARVEL_EVK_ERROR);
+}
+
+TEST(UsbStandInSdk, ImageRecordFieldsSitAtTheirByteOffsetsOnThisTarget) {
+    // 48 bytes, 8-byte aligned, whatever the pointer size: the pointer at offset 28 is 4
+    // bytes on 32-bit ARM and 8 (unaligned) on 64-bit targets, inside the record either way.
+    static_assert(sizeof(QuarvelImageFrame) == QUARVEL_IMAGE_FRAME_SIZE, "48-byte record");
+    static_assert(alignof(QuarvelImageFrame) == 8, "8-byte aligned record");
+    static_assert(QUARVEL_IMAGE_FRAME_DATA + sizeof(void*) <= QUARVEL_IMAGE_FRAME_SIZE,
+                  "the pixel pointer lies inside the record");
+    alignas(8) uint8_t param[QUARVEL_OPEN_PARAM_SIZE];
+    QuarvelDefaultParam(param);
+    QuarvelCameraHandle handle = nullptr;
+    ASSERT_EQ(QuarvelOpenCamera(&handle, param), 0);
+    ASSERT_EQ(QuarvelInitCamera(handle), 0);
+    ASSERT_EQ(QuarvelStartCamera(handle), 0);
+    const uint8_t pixels[6] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
+    const uint64_t time = 0x123456789ABull;  // more than 32 bits
+    ASSERT_EQ(QuarvelSimQueueFrame(time, pixels, sizeof pixels), 0);
+    QuarvelImageFrame frame{};
+    ASSERT_EQ(QuarvelCaptureImage(handle, &frame, 100), 0);
+    const auto* record = reinterpret_cast<const uint8_t*>(frame.bytes);
+    uint64_t timestamp = 0;
+    uint32_t size = 0;
+    const uint8_t* data = nullptr;
+    std::memcpy(&timestamp, record + QUARVEL_IMAGE_FRAME_TIMESTAMP, sizeof timestamp);
+    std::memcpy(&size, record + QUARVEL_IMAGE_FRAME_DATA_SIZE, sizeof size);
+    std::memcpy(&data, record + QUARVEL_IMAGE_FRAME_DATA, sizeof data);
+    EXPECT_EQ(timestamp, time);
+    EXPECT_EQ(size, sizeof pixels);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(std::vector<uint8_t>(data, data + size),
+              std::vector<uint8_t>(pixels, pixels + sizeof pixels));
+    EXPECT_EQ(QuarvelFreeImage(handle, frame), 0);
+    EXPECT_EQ(QuarvelCloseCamera(handle), 0);
 }
 
 TEST(UsbStandInSdk, FramesAreLentUntilFreedAndForeignRecordsAreRefused) {

@@ -11,6 +11,7 @@
 
 #include "core/QuarvelTOFCamera.h"
 #include "tests/phase/PhaseTestSupport.h"
+#include "tests/support/Waits.h"
 
 using namespace Quarvel;
 using phase_test::TemporaryDirectory;
@@ -104,7 +105,7 @@ protected:
     // Largest error of the next frame's depth against the slope less `offsetMm`; with
     // `range` > 0 modulo that unambiguous range.
     double nextWorstError(double range, double offsetMm = 0.0) {
-        QuarvelFrameBuffer* frame = camera.requestFrame(5000);
+        QuarvelFrameBuffer* frame = camera.requestFrame(support::kFrameArrivalMs);
         if (frame == nullptr) return 1e9;
         FrameDataFormat format{};
         EXPECT_EQ(frame->getFormat(FrameType::DEPTH, format), 0);
@@ -160,7 +161,7 @@ TEST_F(VgaCameraStream, CalibrationFileAndConfigurationDirectoryReachTheLibrary)
     ASSERT_EQ(camera.setControlExt(CameraCtrl::CONFIG_DIR_EXT, configuration.path().c_str()), 0);
     ASSERT_EQ(camera.setControl(CameraCtrl::MODE, 1), 0);
     ASSERT_EQ(camera.start(FrameType::DEPTH), 0);
-    QuarvelFrameBuffer* frame = camera.requestFrame(5000);
+    QuarvelFrameBuffer* frame = camera.requestFrame(support::kFrameArrivalMs);
     ASSERT_NE(frame, nullptr);
     const float* depth = static_cast<const float*>(frame->getData(FrameType::DEPTH));
     int blanked = 0;

@@ -13,6 +13,7 @@
 #include "sim/scene/SimulatedCameraConfig.h"
 #include "sim/scene/VgaRawSynthesis.h"
 #include "tests/phase/PhaseTestSupport.h"
+#include "tests/support/Waits.h"
 
 using namespace Quarvel;
 using phase_test::writeFile;
@@ -81,7 +82,7 @@ protected:
     }
 
     // Depth of the next frame; empty when none came.
-    std::vector<float> nextDepth(int16_t timeoutMs = 5000) {
+    std::vector<float> nextDepth(int16_t timeoutMs = support::kFrameArrivalMs) {
         QuarvelFrameBuffer* frame = camera.requestFrame(timeoutMs);
         if (frame == nullptr) return {};
         const float* depth = static_cast<const float*>(frame->getData(FrameType::DEPTH));

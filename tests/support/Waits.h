@@ -1,0 +1,20 @@
+// How long tests wait for something that must happen.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+namespace Quarvel {
+namespace support {
+
+// A frame that must arrive. The wait ends as soon as the frame is there, so this bound only
+// says how long a failing test hangs; it is generous because the suite also runs under
+// qemu-user on busy machines, where one simulated frame can take seconds. (requestFrame takes
+// an int16_t.)
+constexpr int16_t kFrameArrivalMs = 30000;
+
+// A condition that must come to hold (support::eventually), for the same reason.
+constexpr std::chrono::milliseconds kConditionLimit{30000};
+
+}  // namespace support
+}  // namespace Quarvel
