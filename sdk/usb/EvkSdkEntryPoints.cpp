@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/ThreadSafety.h"
+#include "sdk/CallFaultBench.h"
 #include "sdk/usb/SimulatedUsbCamera.h"
 #include "sdk/usb/quarvel_evk_sdk.h"
 #include "sdk/usb/quarvel_evk_sim.h"
@@ -51,51 +52,16 @@ const char* const kSdkFunctions[] = {
     "QuarvelDefaultParam", "QuarvelOpenCamera",    "QuarvelInitCamera",  "QuarvelGetCameraConfig",
     "QuarvelStartCamera",  "QuarvelStopCamera",    "QuarvelCloseCamera", "QuarvelCaptureImage",
     "QuarvelFreeImage",    "QuarvelWriteSensorReg"};
-constexpr int kSdkFunctionCount = sizeof kSdkFunctions / sizeof kSdkFunctions[0];
+constexpr size_t kSdkFunctionCount = sizeof kSdkFunctions / sizeof kSdkFunctions[0];
 
-// Index of an SDK function's name in kSdkFunctions, or -1.
-int sdkFunctionIndex(const char* name) {
-    if (name == nullptr) return -1;
-    for (int i = 0; i < kSdkFunctionCount; ++i) {
-        if (std::strcmp(kSdkFunctions[i], name) == 0) return i;
-    }
-    return -1;
-}
-
-// Calls counted per function and the failures scripted for them (test bench). Fixed
-// arrays: counting a capture allocates nothing.
-struct CallFaults {
-    struct Rule {
-        int status = 0;
-        uint64_t skip = 0;
-        uint64_t times = 0;
-    };
-    Quarvel::Mutex mutex;  // guards every field
-    uint64_t calls[kSdkFunctionCount] GUARDED_BY(mutex) = {};
-    Rule rules[kSdkFunctionCount] GUARDED_BY(mutex) = {};
-};
-
-CallFaults& callFaults() {
-    static CallFaults instance;
-    return instance;
+// Calls counted and failures scripted (test bench).
+Quarvel::CallFaultBench<kSdkFunctionCount>& callFaults() {
+    static Quarvel::CallFaultBench<kSdkFunctionCount> bench(kSdkFunctions);
+    return bench;
 }
 
 // Counts a call of `function`; the status it must fail with, or 0 to go on.
-int injectedFailure(const char* function) {
-    const int index = sdkFunctionIndex(function);
-    if (index < 0) return 0;
-    CallFaults& faults = callFaults();
-    Quarvel::MutexLock lock(faults.mutex);
-    ++faults.calls[index];
-    CallFaults::Rule& rule = faults.rules[index];
-    if (rule.skip > 0) {
-        --rule.skip;
-        return 0;
-    }
-    if (rule.times == 0) return 0;
-    --rule.times;
-    return rule.status;
-}
+int injectedFailure(const char* function) { return callFaults().onCall(function); }
 
 }  // namespace
 
@@ -278,26 +244,13 @@ QUARVEL_EVK_API int QuarvelSimFindDelivery(uint64_t timestampMs, QuarvelSimDeliv
 
 QUARVEL_EVK_API int QuarvelSimFailCall(const char* function, int status, unsigned skip,
                                        unsigned times) {
-    const int index = sdkFunctionIndex(function);
-    if (index < 0 || status == 0) return -1;
-    CallFaults& faults = callFaults();
-    Quarvel::MutexLock lock(faults.mutex);
-    faults.rules[index] = CallFaults::Rule{status, skip, times};
-    return 0;
+    return callFaults().fail(function, status, skip, times);
 }
 
-QUARVEL_EVK_API void QuarvelSimClearFailures(void) {
-    CallFaults& faults = callFaults();
-    Quarvel::MutexLock lock(faults.mutex);
-    for (CallFaults::Rule& rule : faults.rules) rule = CallFaults::Rule{};
-}
+QUARVEL_EVK_API void QuarvelSimClearFailures(void) { callFaults().clear(); }
 
 QUARVEL_EVK_API uint64_t QuarvelSimCallCount(const char* function) {
-    const int index = sdkFunctionIndex(function);
-    if (index < 0) return 0;
-    CallFaults& faults = callFaults();
-    Quarvel::MutexLock lock(faults.mutex);
-    return faults.calls[index];
+    return callFaults().callCount(function);
 }
 
 QUARVEL_EVK_API int QuarvelSimOpenCameras(void) { return openCamera() ? 1 : 0; }

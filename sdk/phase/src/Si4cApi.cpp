@@ -1,10 +1,9 @@
 // The nine exported entry points of the phase library, and its test bench.
 #include <atomic>
 #include <cstring>
-#include <mutex>
 #include <new>
 
-#include "core/ThreadSafety.h"
+#include "sdk/CallFaultBench.h"
 #include "sdk/phase/si4c.h"
 #include "sdk/phase/si4c_sim.h"
 #include "sdk/phase/src/PhaseInstance.h"
@@ -14,53 +13,19 @@ namespace {
 const char* const kFunctions[] = {"SiSDKCreate",        "SiSDKInit",         "SiSDKSetCaliData",
                                   "SiSDKSetConfig",     "SiSDKStart",        "SiSDKGetPhaseImage",
                                   "SiSDKSetSingleFreq", "SiSDKIsSingleFreq", "SiSDKDestroy"};
-constexpr int kFunctionCount = sizeof kFunctions / sizeof kFunctions[0];
+constexpr size_t kFunctionCount = sizeof kFunctions / sizeof kFunctions[0];
 constexpr int kFailableCount = 7;  // the first seven can report a failure
 
-// Index of a library function's name in kFunctions, or -1.
-int functionIndex(const char* name) {
-    if (name == nullptr) return -1;
-    for (int i = 0; i < kFunctionCount; ++i) {
-        if (std::strcmp(kFunctions[i], name) == 0) return i;
-    }
-    return -1;
-}
-
-// Calls counted per function and the failures scripted for them (test bench). Fixed
-// arrays: counting a frame's computation allocates nothing.
-struct CallFaults {
-    struct Rule {
-        unsigned skip = 0;
-        unsigned times = 0;
-    };
-    Quarvel::Mutex mutex;  // guards calls and rules
-    uint64_t calls[kFunctionCount] GUARDED_BY(mutex) = {};
-    Rule rules[kFunctionCount] GUARDED_BY(mutex) = {};
-};
-
-CallFaults& callFaults() {
-    static CallFaults instance;
-    return instance;
+// Calls counted and failures scripted (test bench).
+Quarvel::CallFaultBench<kFunctionCount>& callFaults() {
+    static Quarvel::CallFaultBench<kFunctionCount> bench(kFunctions);
+    return bench;
 }
 
 std::atomic<int> liveInstances{0};
 
 // Counts a call of `function`; true when it must fail.
-bool injectedFailure(const char* function) {
-    const int index = functionIndex(function);
-    if (index < 0) return false;
-    CallFaults& faults = callFaults();
-    Quarvel::MutexLock lock(faults.mutex);
-    ++faults.calls[index];
-    CallFaults::Rule& rule = faults.rules[index];
-    if (rule.skip > 0) {
-        --rule.skip;
-        return false;
-    }
-    if (rule.times == 0) return false;
-    --rule.times;
-    return true;
-}
+bool injectedFailure(const char* function) { return callFaults().onCall(function) != 0; }
 
 si4c::PhaseInstance* instanceOf(SiSDKHandle handle) {
     auto* instance = static_cast<si4c::PhaseInstance*>(handle);
@@ -142,27 +107,13 @@ void SiSDKDestroy(SiSDKHandle* handle) {
 }
 
 int SiSimFailCall(const char* function, unsigned skip, unsigned times) {
-    const int index = functionIndex(function);
-    if (index < 0 || index >= kFailableCount) return -1;
-    CallFaults& faults = callFaults();
-    Quarvel::MutexLock lock(faults.mutex);
-    faults.rules[index] = CallFaults::Rule{skip, times};
-    return 0;
+    if (callFaults().indexOf(function) >= kFailableCount) return -1;
+    return callFaults().fail(function, 1, skip, times);
 }
 
-void SiSimClearFailures(void) {
-    CallFaults& faults = callFaults();
-    Quarvel::MutexLock lock(faults.mutex);
-    for (CallFaults::Rule& rule : faults.rules) rule = CallFaults::Rule{};
-}
+void SiSimClearFailures(void) { callFaults().clear(); }
 
-uint64_t SiSimCallCount(const char* function) {
-    const int index = functionIndex(function);
-    if (index < 0) return 0;
-    CallFaults& faults = callFaults();
-    Quarvel::MutexLock lock(faults.mutex);
-    return faults.calls[index];
-}
+uint64_t SiSimCallCount(const char* function) { return callFaults().callCount(function); }
 
 int SiSimLiveInstances(void) { return liveInstances.load(); }
 
