@@ -11,22 +11,9 @@
 
 #include "core/FrameBuffer.h"
 #include "core/Types.h"
+#include "tests/support/StressScale.h"
 
 namespace stress {
-
-// QUARVEL_STRESS_SCALE (a positive float, default 1): every count and duration of the
-// stress tests is multiplied by it.
-double scale();
-// `count` times the scale, at least `minimum`.
-int64_t scaled(int64_t count, int64_t minimum = 1);
-std::chrono::milliseconds scaledDuration(std::chrono::milliseconds duration);
-
-// Which of `count` cases to run: all at scale 1 and above, else a share spread evenly over
-// them (the first always among them), at least `minimum` of them.
-std::vector<size_t> spreadSelection(size_t count, size_t minimum = 1);
-
-// One line of figures for the test log, e.g. "[stress] long stream: frames streamed 250000".
-void report(const std::string& what);
 
 // The description of a 240x180 USB camera that hands out four synthesised frames in turn as
 // fast as they are read, with sensor noise, so that every frame differs from the others.
