@@ -162,8 +162,8 @@ TEST(HqvgaPhaseExhaustive, EstimateStaysInsideItsErrorBoundForEveryPair) {
     // every 7th value plus the 16 nearest zero and each end, about 400,000 pairs over the
     // whole domain. The estimate is plain IEEE double arithmetic, so the full sweep on x86-64
     // covers the same bits.
-    const bool everyValue = LDBL_MANT_DIG == 64;
-    const auto taken = [everyValue](int v) {
+    constexpr bool everyValue = LDBL_MANT_DIG == 64;
+    const auto taken = [](int v) {
         return everyValue || v % 7 == 0 || std::abs(v) <= 16 || std::abs(v) >= kLimit - 16;
     };
     long double worst[2] = {0.0L, 0.0L};
