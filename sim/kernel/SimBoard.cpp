@@ -7,14 +7,13 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "sim/kernel/CharacterMajors.h"
+
 namespace Quarvel {
 namespace sim {
 
 namespace {
 
-constexpr unsigned kVideoMajor = 81;
-constexpr unsigned kMediaMajor = 237;
-constexpr unsigned kI2cMajor = 89;
 constexpr uint16_t kChipAddress = 0x0C;
 
 struct Adapter {

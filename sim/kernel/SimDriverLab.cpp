@@ -7,16 +7,11 @@
 #include <cerrno>
 #include <string>
 
+#include "sim/kernel/CharacterMajors.h"
 #include "sim/scene/Scene.h"
 
 namespace Quarvel {
 namespace sim {
-
-namespace {
-constexpr unsigned kVideoMajor = 81;
-constexpr unsigned kMediaMajor = 237;
-constexpr unsigned kI2cMajor = 89;
-}  // namespace
 
 unsigned long SimDriverLab::stubFunctionality() {
     // drivers/i2c/i2c-stub.c: I2C_FUNC_SMBUS_QUICK | I2C_FUNC_SMBUS_BYTE_DATA |

@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <memory>
 #include <sstream>
@@ -182,13 +181,6 @@ std::string describe(const CallRecord& record, int error, int times) {
     return text.str();
 }
 
-// How many of `count` fault variants a call gets: all at scale 1 and above, at least one.
-size_t variantsToRun(size_t count) {
-    const auto scaled =
-        static_cast<size_t>(std::ceil(static_cast<double>(count) * stress::scale()));
-    return std::max<size_t>(1, std::min(count, scaled));
-}
-
 std::unique_ptr<sim::SimBoard> freshBoard() {
     return sim::SimBoard::raspberryPi5().paced(false).build();
 }
@@ -233,7 +225,7 @@ TEST(CsiCameraFaults, EverySystemCallOfTheLifecycleFailsWithEachErrnoAndTheCamer
             variants.push_back({EAGAIN, 5});
         }
         // Below scale 1 a share of the variants, a different one for each call.
-        const size_t keep = variantsToRun(variants.size());
+        const size_t keep = stress::scaledShare(variants.size());
         for (size_t v = 0; v < keep; ++v) {
             const Variant& variant = variants[(call + v) % variants.size()];
             SCOPED_TRACE(testing::Message()
@@ -299,52 +291,47 @@ TEST(CsiCameraFaults, AFailedReadOnTheCapturePathHandsOutNoBrokenFrame) {
             for (int skip : {0, 1, 2, 3, 9}) variants.push_back({request, error, skip});
         }
     }
-    const size_t keep = variantsToRun(variants.size());
     int64_t injected = 0;
-    for (size_t v = 0; v < keep; ++v) {
-        const unsigned long request = variants[v * variants.size() / keep].request;
-        const int error = variants[v * variants.size() / keep].error;
-        const int skip = variants[v * variants.size() / keep].skip;
+    for (size_t index : stress::spreadSelection(variants.size())) {
+        const unsigned long request = variants[index].request;
+        const int error = variants[index].error;
+        const int skip = variants[index].skip;
+        SCOPED_TRACE(testing::Message()
+                     << (request == VIDIOC_DQBUF ? "DQBUF" : "QBUF") << " "
+                     << std::strerror(error) << " after " << skip);
+        auto board = freshBoard();
+        SeamComponents components(board->kernel());
         {
-            {
-                SCOPED_TRACE(testing::Message()
-                             << (request == VIDIOC_DQBUF ? "DQBUF" : "QBUF") << " "
-                             << std::strerror(error) << " after " << skip);
-                auto board = freshBoard();
-                SeamComponents components(board->kernel());
-                {
-                    QuarvelTOFCamera camera(components);
-                    ASSERT_EQ(camera.open(Connection::CSI, 0), 0);
-                    ASSERT_EQ(camera.start(FrameType::DEPTH), 0);
-                    sim::FaultRule rule{sim::Call::Ioctl, request, "/dev/video0"};
-                    rule.error = error;
-                    rule.skip = skip;
-                    rule.times = 5;  // beyond the retry rule: the read fails
-                    testing::internal::CaptureStderr();
-                    board->kernel().addFault(rule);
-                    ++injected;
-                    stress::DeliveryChecker checker(nullptr);
-                    checker.newStream(FrameType::DEPTH);
-                    for (int frame = 0; frame < 4; ++frame) {
-                        QuarvelFrameBuffer* buffer = camera.requestFrame(5000);
-                        ASSERT_NE(buffer, nullptr) << "frame " << frame;
-                        checker.handedOut(buffer);
-                        const csitest::DepthCheck check = csitest::checkHqvgaDepth(
-                            *board, static_cast<const float*>(buffer->getData(FrameType::DEPTH)),
-                            false);
-                        EXPECT_EQ(check.pixelsBeyondBound, 0) << check.worst;
-                        EXPECT_LT(check.medianRelativeError, 0.01);
-                        ASSERT_EQ(camera.releaseFrame(buffer), 0);
-                        checker.released(buffer);
-                    }
-                    for (const std::string& fault : checker.faults) ADD_FAILURE() << fault;
-                    EXPECT_EQ(camera.stop(), 0);
-                    EXPECT_EQ(camera.close(), 0);
-                    testing::internal::GetCapturedStderr();
-                }
-                expectNothingLeft(*board);
+            QuarvelTOFCamera camera(components);
+            ASSERT_EQ(camera.open(Connection::CSI, 0), 0);
+            ASSERT_EQ(camera.start(FrameType::DEPTH), 0);
+            sim::FaultRule rule{sim::Call::Ioctl, request, "/dev/video0"};
+            rule.error = error;
+            rule.skip = skip;
+            rule.times = 5;  // beyond the retry rule: the read fails
+            testing::internal::CaptureStderr();
+            board->kernel().addFault(rule);
+            ++injected;
+            stress::DeliveryChecker checker(nullptr);
+            checker.newStream(FrameType::DEPTH);
+            for (int frame = 0; frame < 4; ++frame) {
+                QuarvelFrameBuffer* buffer = camera.requestFrame(5000);
+                ASSERT_NE(buffer, nullptr) << "frame " << frame;
+                checker.handedOut(buffer);
+                const csitest::DepthCheck check = csitest::checkHqvgaDepth(
+                    *board, static_cast<const float*>(buffer->getData(FrameType::DEPTH)),
+                    false);
+                EXPECT_EQ(check.pixelsBeyondBound, 0) << check.worst;
+                EXPECT_LT(check.medianRelativeError, 0.01);
+                ASSERT_EQ(camera.releaseFrame(buffer), 0);
+                checker.released(buffer);
             }
+            for (const std::string& fault : checker.faults) ADD_FAILURE() << fault;
+            EXPECT_EQ(camera.stop(), 0);
+            EXPECT_EQ(camera.close(), 0);
+            testing::internal::GetCapturedStderr();
         }
+        expectNothingLeft(*board);
     }
     std::ostringstream line;
     line << "CSI capture-path faults: " << injected << " injected";

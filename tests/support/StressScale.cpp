@@ -25,9 +25,13 @@ std::chrono::milliseconds scaledDuration(std::chrono::milliseconds duration) {
     return std::chrono::milliseconds(scaled(duration.count(), 1));
 }
 
+size_t scaledShare(size_t count, size_t minimum) {
+    const auto keep = static_cast<size_t>(std::ceil(static_cast<double>(count) * scale()));
+    return std::min(count, std::max(keep, minimum));
+}
+
 std::vector<size_t> spreadSelection(size_t count, size_t minimum) {
-    size_t keep = static_cast<size_t>(std::ceil(static_cast<double>(count) * scale()));
-    keep = std::min(count, std::max(keep, minimum));
+    const size_t keep = scaledShare(count, minimum);
     std::vector<size_t> chosen;
     for (size_t i = 0; i < keep; ++i) chosen.push_back(i * count / keep);
     return chosen;

@@ -16,6 +16,9 @@ double scale();
 int64_t scaled(int64_t count, int64_t minimum = 1);
 std::chrono::milliseconds scaledDuration(std::chrono::milliseconds duration);
 
+// How many of `count` cases to run: all at scale 1 and above, else `count` times the scale
+// rounded up, at least `minimum` of them.
+size_t scaledShare(size_t count, size_t minimum = 1);
 // Which of `count` cases to run: all at scale 1 and above, else a share spread evenly over
 // them (the first always among them), at least `minimum` of them.
 std::vector<size_t> spreadSelection(size_t count, size_t minimum = 1);
