@@ -211,6 +211,8 @@ int ScriptedDevice::getControlExt(CameraCtrl ctrl, const char** value) {
 }
 
 bool ScriptedDevice::getRawImages(const uint8_t* raw, int16_t* rawPlane) {
+    // The camera sized the plane by rawLayout; a script may give it no samples at all.
+    if (static_cast<size_t>(rawLayout.width) * rawLayout.height == 0) return true;
     std::memcpy(rawPlane, raw, sizeof(int16_t));
     return true;
 }
