@@ -346,7 +346,13 @@ TEST(UsbStandInSdk, CaptureTimesOutAndCloseWakesAWaiterAndRetiresTheHandle) {
     EXPECT_EQ(QuarvelCaptureImage(handle, &frame, 50), QUARVEL_EVK_TIMEOUT);  // not started
     // A waiter left waiting would time out instead of being told the camera is gone.
     std::atomic<int> result{1};
+    const uint64_t capturesBefore = QuarvelSimCallCount("QuarvelCaptureImage");
     std::thread waiter([&] { result = QuarvelCaptureImage(handle, &frame, 2000); });
+    // Closing before the waiter has reached the camera would test a closed handle instead;
+    // on a loaded machine (qemu) the thread can take a while to get there.
+    while (QuarvelSimCallCount("QuarvelCaptureImage") == capturesBefore) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(QuarvelCloseCamera(handle), 0);
     waiter.join();
