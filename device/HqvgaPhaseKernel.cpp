@@ -247,26 +247,12 @@ __attribute__((target("arch=x86-64-v3"))) void phaseImageX86V3(const uint8_t* ra
                                                                float* confidence) {
     phaseFrame<true>(raw, rawShift, range, frequency, depth, amplitude, confidence);
 }
-
-bool supportsX86V4() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
-           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq") &&
-           __builtin_cpu_supports("avx512cd") && __builtin_cpu_supports("avx2") &&
-           __builtin_cpu_supports("fma") && __builtin_cpu_supports("bmi2");
-}
-
-bool supportsX86V3() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") &&
-           __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") && x86HasF16cAndMovbe();
-}
 #endif
 
 const PhaseKernelVariant kVariants[] = {
 #if QUARVEL_X86_VARIANTS
-    {"x86-64-v4", supportsX86V4, phaseImageX86V4},
-    {"x86-64-v3", supportsX86V3, phaseImageX86V3},
+    {"x86-64-v4", x86SupportsLevel4, phaseImageX86V4},
+    {"x86-64-v3", x86SupportsLevel3, phaseImageX86V3},
 #endif
     {"baseline", alwaysSupported, phaseImageBaseline},
 };

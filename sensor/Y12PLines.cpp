@@ -171,17 +171,13 @@ __attribute__((target("arch=x86-64-v2"))) void unpackX86V2Lines(const uint8_t* p
                                                                 size_t pairs, uint8_t* out) {
     unpackLinesWith<Chunk16>(packed, stride, lines, pairs, out);
 }
-
-bool supportsX86V4() { return x86SupportsLevel4(); }
-bool supportsX86V3() { return x86SupportsLevel3(); }
-bool supportsX86V2() { return x86SupportsLevel2(); }
 #endif
 
 const Y12PLinesVariant kVariants[] = {
 #if defined(QUARVEL_Y12P_X86_VARIANTS)
-    {"x86-64-v4", supportsX86V4, unpackX86V4Lines},
-    {"x86-64-v3", supportsX86V3, unpackX86V3Lines},
-    {"x86-64-v2", supportsX86V2, unpackX86V2Lines},
+    {"x86-64-v4", x86SupportsLevel4, unpackX86V4Lines},
+    {"x86-64-v3", x86SupportsLevel3, unpackX86V3Lines},
+    {"x86-64-v2", x86SupportsLevel2, unpackX86V2Lines},
 #endif
     {"baseline", alwaysSupported, unpackBaselineLines},
 };
