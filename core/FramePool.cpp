@@ -103,19 +103,17 @@ QuarvelFrameBuffer* FramePool::request(int timeoutMs) {
     if (!nodeList) return nullptr;
     {
         MutexLock lock(mutex);
-        if (timeoutMs < 0) {
-            while (readyCount <= 0 && !retired) ready.wait(lock);
-        } else {
-            const auto deadline =
-                std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-            while (readyCount <= 0 && !retired) {
-                // Spurious wake-ups wait again, up to the one deadline.
-                if (!ready.waitUntil(lock, deadline) && readyCount <= 0 && !retired) {
-                    return nullptr;
-                }
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        // Spurious wake-ups wait again, up to the one deadline.
+        while (readyCount <= 0 && !retired) {
+            if (timeoutMs < 0) {
+                ready.wait(lock);
+            } else if (!ready.waitUntil(lock, deadline)) {
+                break;
             }
         }
-        if (retired) return nullptr;
+        if (retired || readyCount <= 0) return nullptr;
         --readyCount;
     }
     // A lowered count always has a node behind it: nodes are queued before counted.
