@@ -248,8 +248,13 @@ int SimVideoNode::format(unsigned long request, void* argument) {
 }
 
 void SimVideoNode::freeBuffers() {
+    // A buffer still mapped is orphaned: its memory lives until its last mapping goes.
     for (Buffer& buffer : buffers) {
-        if (buffer.region != nullptr) ::munmap(buffer.region, buffer.regionLength);
+        if (buffer.mapped > 0) {
+            orphans.push_back(buffer);
+        } else if (buffer.region != nullptr) {
+            ::munmap(buffer.region, buffer.regionLength);
+        }
     }
     buffers.clear();
     incoming.clear();
@@ -259,14 +264,7 @@ int SimVideoNode::requestBuffers(void* argument) {
     auto* request = static_cast<v4l2_requestbuffers*>(argument);
     if (request->type != bufferType() || request->memory != V4L2_MEMORY_MMAP) return -EINVAL;
     if (isStreaming) return -EBUSY;
-    // Like videobuf2, a new request frees the queue even while buffers are mapped: their
-    // memory is orphaned and lives until its last mapping goes.
-    for (Buffer& buffer : buffers) {
-        if (buffer.mapped > 0) {
-            orphans.push_back(buffer);
-            buffer.region = nullptr;
-        }
-    }
+    // Like videobuf2, a new request frees the queue even while buffers are mapped.
     freeBuffers();
     const uint32_t granted = std::min(request->count, config.maxBuffers);
     const size_t guard = pageSize();
@@ -509,12 +507,6 @@ void SimVideoNode::released() {
     MutexLock lock(nodeMutex);
     isStreaming = false;
     queueChanged.notifyAll();
-    for (Buffer& buffer : buffers) {
-        if (buffer.mapped > 0) {
-            orphans.push_back(buffer);
-            buffer.region = nullptr;
-        }
-    }
     freeBuffers();
 }
 

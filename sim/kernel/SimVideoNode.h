@@ -114,6 +114,7 @@ private:
     void adjustFormat(uint32_t* width, uint32_t* height, uint32_t* pixelFormat,
                       uint32_t* bytesPerLine, uint32_t* sizeImage) const;
     void describe(const Buffer& buffer, uint32_t index, void* argument) const;
+    // Drops the queue; a buffer still mapped becomes an orphan.
     void freeBuffers() REQUIRES(nodeMutex);
     // Microseconds on the stream clock at which sub-frame slot `index` is due.
     int64_t slotTime(uint64_t index) REQUIRES(nodeMutex);
