@@ -278,7 +278,7 @@ std::unique_ptr<SimBoard> SimBoardBuilder::build() const {
         kernel.addCharDevice("/dev/" + node, kI2cMajor, static_cast<unsigned>(adapter.bus), device);
         kernel.addFile("/sys/class/i2c-dev/" + node + "/name", adapter.name + "\n");
         kernel.addFile("/sys/class/i2c-dev/" + node + "/dev",
-                       std::to_string(kI2cMajor) + ":" + std::to_string(adapter.bus) + "\n");
+                       deviceNumber(kI2cMajor, static_cast<unsigned>(adapter.bus)) + "\n");
         char line[128];
         std::snprintf(line, sizeof line, "%s\t%-10s\t%-32s\t%s\n", node.c_str(), "i2c",
                       adapter.name.c_str(), "I2C adapter");
@@ -300,11 +300,11 @@ std::unique_ptr<SimBoard> SimBoardBuilder::build() const {
     auto video = std::make_shared<SimVideoNode>(config, chip);
     result->videoNode = video;
     kernel.addCharDevice("/dev/video0", kVideoMajor, 0, video);
-    const std::string videoSysfs = "/sys/dev/char/81:0";
+    const std::string videoSysfs = "/sys/dev/char/" + deviceNumber(kVideoMajor, 0);
     kernel.addSymlink(videoSysfs, "../../devices/" + board.platformDevice + "/video4linux/video0");
     kernel.addFile(videoSysfs + "/name",
                    (jetsonName.empty() ? board.videoName : jetsonName) + "\n");
-    kernel.addFile(videoSysfs + "/dev", "81:0\n");
+    kernel.addFile(videoSysfs + "/dev", deviceNumber(kVideoMajor, 0) + "\n");
     // The capture device's directory: the media node sits among its other entries.
     const std::string deviceDirectory = videoSysfs + "/device";
     kernel.addFile(deviceDirectory + "/driver_override", "(null)\n");
@@ -335,7 +335,7 @@ std::unique_ptr<SimBoard> SimBoardBuilder::build() const {
         const unsigned minor = nextSubdevMinor++;
         const std::string node = "v4l-subdev" + std::to_string(nextSubdevNumber++);
         kernel.addCharDevice("/dev/" + node, kVideoMajor, minor, std::move(device));
-        kernel.addSymlink("/sys/dev/char/81:" + std::to_string(minor),
+        kernel.addSymlink("/sys/dev/char/" + deviceNumber(kVideoMajor, minor),
                           "../../devices/" + board.platformDevice + "/video4linux/" + node);
         return minor;
     };

@@ -8,18 +8,28 @@
 #include <string>
 
 #include "sim/kernel/CharacterMajors.h"
+#include "sim/kernel/SimI2cAdapter.h"
+#include "sim/kernel/SimMediaDevice.h"
+#include "sim/kernel/SimSensorChip.h"
+#include "sim/kernel/SimSubdevice.h"
+#include "sim/kernel/SimVideoNode.h"
 #include "sim/scene/Scene.h"
 
 namespace Quarvel {
 namespace sim {
 
-unsigned long SimDriverLab::stubFunctionality() {
+namespace {
+
+// What i2c-stub reports for I2C_FUNCS with its default functionality mask.
+unsigned long stubFunctionality() {
     // drivers/i2c/i2c-stub.c: I2C_FUNC_SMBUS_QUICK | I2C_FUNC_SMBUS_BYTE_DATA |
     // I2C_FUNC_SMBUS_WORD_DATA | I2C_FUNC_SMBUS_BLOCK_DATA | I2C_FUNC_SMBUS_I2C_BLOCK and
     // the plain byte commands; never I2C_FUNC_I2C.
     return I2C_FUNC_SMBUS_QUICK | I2C_FUNC_SMBUS_BYTE | I2C_FUNC_SMBUS_BYTE_DATA |
            I2C_FUNC_SMBUS_WORD_DATA | I2C_FUNC_SMBUS_BLOCK_DATA | I2C_FUNC_SMBUS_I2C_BLOCK;
 }
+
+}  // namespace
 
 std::unique_ptr<SimDriverLab> SimDriverLab::build() {
     std::unique_ptr<SimDriverLab> lab(new SimDriverLab());
@@ -35,7 +45,6 @@ std::unique_ptr<SimDriverLab> SimDriverLab::build() {
     // webcam input offers a few discrete sizes; a format request gets the nearest one.
     for (int instance = 0; instance < 2; ++instance) {
         auto chip = std::make_shared<SimSensorChip>(SimSensor::Vga, Scene::standard(1), 7);
-        lab->chips[instance] = chip;
         SimVideoNodeConfig config;
         config.driver = "vivid";
         config.card = "vivid";
@@ -46,22 +55,21 @@ std::unique_ptr<SimDriverLab> SimDriverLab::build() {
         config.mediaController = false;
         config.maxBuffers = 64;
         auto video = std::make_shared<SimVideoNode>(config, chip);
-        lab->videoNodes[instance] = video;
         const std::string number = std::to_string(instance);
         const std::string videoName = "vivid-00" + number + "-vid-cap";
         const std::string platform = "/sys/devices/platform/vivid." + number;
         kernel.addCharDevice("/dev/video" + number, kVideoMajor, static_cast<unsigned>(instance),
                              video);
-        const std::string sysfs = "/sys/dev/char/81:" + number;
+        const std::string videoNumber = deviceNumber(kVideoMajor, static_cast<unsigned>(instance));
+        const std::string sysfs = "/sys/dev/char/" + videoNumber;
         kernel.addSymlink(sysfs,
                           "../../devices/platform/vivid." + number + "/video4linux/video" + number);
         kernel.addFile(sysfs + "/name", videoName + "\n");
-        kernel.addFile(sysfs + "/dev", "81:" + number + "\n");
+        kernel.addFile(sysfs + "/dev", videoNumber + "\n");
         kernel.addDirectory(sysfs + "/device/media" + number);
         kernel.addDirectory(sysfs + "/device/video4linux");
 
         auto graph = std::make_shared<SimMediaDevice>("vivid");
-        lab->media[instance] = graph;
         graph->addEntity(
             {1, videoName, MEDIA_ENT_F_IO_V4L, 1, kVideoMajor, static_cast<uint32_t>(instance)});
         kernel.addCharDevice("/dev/media" + number, kMediaMajor, static_cast<unsigned>(instance),
@@ -71,10 +79,7 @@ std::unique_ptr<SimDriverLab> SimDriverLab::build() {
     // vimc: sensor, debayer and capture entities; the sensor's subdevice is reachable through
     // its device number.
     auto vimcChip = std::make_shared<SimSensorChip>(SimSensor::Vga, Scene::standard(1), 11);
-    lab->chips[2] = vimcChip;
-    lab->sensorSubdevice = std::make_shared<SimSubdevice>(vimcChip);
     auto vimc = std::make_shared<SimMediaDevice>("vimc");
-    lab->media[2] = vimc;
     constexpr unsigned kSubdevMinor = 2;
     vimc->addEntity({1, "Sensor A", MEDIA_ENT_F_CAM_SENSOR, 1, kVideoMajor, kSubdevMinor});
     vimc->addEntity(
@@ -82,15 +87,16 @@ std::unique_ptr<SimDriverLab> SimDriverLab::build() {
     vimc->addEntity({7, "Raw Capture 0", MEDIA_ENT_F_IO_V4L, 1, 0, 0});
     vimc->addLink({1, 0, 4, 0, MEDIA_LNK_FL_ENABLED | MEDIA_LNK_FL_IMMUTABLE});
     kernel.addCharDevice("/dev/media2", kMediaMajor, 2, vimc);
-    kernel.addCharDevice("/dev/v4l-subdev0", kVideoMajor, kSubdevMinor, lab->sensorSubdevice);
-    kernel.addSymlink("/sys/dev/char/81:" + std::to_string(kSubdevMinor),
+    kernel.addCharDevice("/dev/v4l-subdev0", kVideoMajor, kSubdevMinor,
+                         std::make_shared<SimSubdevice>(vimcChip));
+    kernel.addSymlink("/sys/dev/char/" + deviceNumber(kVideoMajor, kSubdevMinor),
                       "../../devices/platform/vimc.0/video4linux/v4l-subdev0");
 
     // i2c-stub with i2c-dev on top.
-    lab->stub = std::make_shared<SimI2cAdapter>(stubFunctionality());
-    kernel.addCharDevice("/dev/i2c-0", kI2cMajor, 0, lab->stub);
+    kernel.addCharDevice("/dev/i2c-0", kI2cMajor, kStubBus,
+                         std::make_shared<SimI2cAdapter>(stubFunctionality()));
     kernel.addFile("/sys/class/i2c-dev/i2c-0/name", std::string(kStubName) + "\n");
-    kernel.addFile("/sys/class/i2c-dev/i2c-0/dev", "89:0\n");
+    kernel.addFile("/sys/class/i2c-dev/i2c-0/dev", deviceNumber(kI2cMajor, kStubBus) + "\n");
     return lab;
 }
 

@@ -3,12 +3,7 @@
 
 #include <memory>
 
-#include "sim/kernel/SimI2cAdapter.h"
 #include "sim/kernel/SimKernel.h"
-#include "sim/kernel/SimMediaDevice.h"
-#include "sim/kernel/SimSensorChip.h"
-#include "sim/kernel/SimSubdevice.h"
-#include "sim/kernel/SimVideoNode.h"
 
 namespace Quarvel {
 namespace sim {
@@ -28,25 +23,16 @@ class SimDriverLab {
 public:
     static constexpr int kStubBus = 0;
     static constexpr const char* kStubName = "SMBus stub driver";
-    // What i2c-stub reports for I2C_FUNCS with its default functionality mask.
-    static unsigned long stubFunctionality();
 
     static std::unique_ptr<SimDriverLab> build();
 
     SimKernel& kernel() { return *simKernel; }
-    SimVideoNode& singlePlanar() { return *videoNodes[0]; }
-    SimVideoNode& multiPlanar() { return *videoNodes[1]; }
-    SimI2cAdapter& stubAdapter() { return *stub; }
 
 private:
     SimDriverLab() = default;
 
+    // Owns every device through its /dev node.
     std::unique_ptr<SimKernel> simKernel;
-    std::shared_ptr<SimSensorChip> chips[3];
-    std::shared_ptr<SimVideoNode> videoNodes[2];
-    std::shared_ptr<SimMediaDevice> media[3];
-    std::shared_ptr<SimSubdevice> sensorSubdevice;
-    std::shared_ptr<SimI2cAdapter> stub;
 };
 
 }  // namespace sim
