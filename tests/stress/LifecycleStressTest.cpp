@@ -14,6 +14,7 @@
 #include "core/QuarvelTOFCamera.h"
 #include "sdk/usb/quarvel_evk_sim.h"
 #include "tests/stress/StressSupport.h"
+#include "tests/support/ScriptedComponents.h"
 #include "tests/usb/UsbTestSupport.h"
 
 using namespace Quarvel;
@@ -71,12 +72,14 @@ public:
               threadId.store(static_cast<pid_t>(syscall(SYS_gettid)));
               result.store(camera.requestFrame(-1));
           }) {
-        while (threadId.load() == 0) std::this_thread::yield();
+        // Bounded: a request that never blocks (or a thread that is gone) fails the test
+        // instead of hanging it.
         int sleepingChecks = 0;
-        while (sleepingChecks < 2) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            sleepingChecks = threadState(threadId.load()) == 'S' ? sleepingChecks + 1 : 0;
-        }
+        EXPECT_TRUE(support::eventually([&] {
+            const pid_t id = threadId.load();
+            sleepingChecks = id != 0 && threadState(id) == 'S' ? sleepingChecks + 1 : 0;
+            return sleepingChecks >= 2;
+        })) << "the request never blocked";
     }
     // Joins the thread and returns what its request returned.
     QuarvelFrameBuffer* join() {

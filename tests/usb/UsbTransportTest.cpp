@@ -13,6 +13,7 @@
 
 #include "sdk/usb/quarvel_evk_sdk.h"
 #include "sensor/QuarvelTOFUSBSensor.h"
+#include "tests/support/ScriptedComponents.h"
 #include "tests/usb/UsbTestSupport.h"
 
 using namespace Quarvel;
@@ -350,9 +351,8 @@ TEST(UsbStandInSdk, CaptureTimesOutAndCloseWakesAWaiterAndRetiresTheHandle) {
     std::thread waiter([&] { result = QuarvelCaptureImage(handle, &frame, 2000); });
     // Closing before the waiter has reached the camera would test a closed handle instead;
     // on a loaded machine (qemu) the thread can take a while to get there.
-    while (QuarvelSimCallCount("QuarvelCaptureImage") == capturesBefore) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    EXPECT_TRUE(support::eventually(
+        [&] { return QuarvelSimCallCount("QuarvelCaptureImage") != capturesBefore; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(QuarvelCloseCamera(handle), 0);
     waiter.join();
