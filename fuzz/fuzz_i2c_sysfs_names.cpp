@@ -24,6 +24,15 @@ std::string firstLine(const std::string& content) {
     return line;
 }
 
+// A directory entry name without line breaks. The kernel names these entries itself and never
+// uses one; with one, a path in a "read error" report could fake a line of its own on stderr.
+std::string entryName(std::string name) {
+    for (char& c : name) {
+        if (c == '\n') c = '_';
+    }
+    return name;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -57,9 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> nameTexts;  // every name file's first line
     const int count = input.ConsumeIntegralInRange(0, 10);
     for (int i = 0; i < count; ++i) {
-        const std::string entry = input.ConsumeBool()
-                                      ? "i2c-" + std::to_string(input.ConsumeIntegral<int>())
-                                      : input.ConsumeRandomLengthString(24);
+        const std::string entry =
+            input.ConsumeBool() ? "i2c-" + std::to_string(input.ConsumeIntegral<int>())
+                                : entryName(input.ConsumeRandomLengthString(24));
         entries.push_back(entry);
         const std::string content = input.ConsumeRandomLengthString(160);
         const std::string base = directory + "/" + entry;
@@ -71,9 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 system.addFile(base + "/device/name", content);
                 break;
             case 2: {
-                const std::string sub = input.ConsumeBool()
-                                            ? "i2c-" + input.ConsumeRandomLengthString(8)
-                                            : input.ConsumeRandomLengthString(8);
+                const std::string sub =
+                    entryName(input.ConsumeBool() ? "i2c-" + input.ConsumeRandomLengthString(8)
+                                                  : input.ConsumeRandomLengthString(8));
                 system.addDirectory(base + "/device", {".", "..", "power", sub});
                 system.addFile(base + "/device/" + sub + "/name", content);
                 break;

@@ -39,6 +39,10 @@ class Input:
     def u32(self, value):
         return self.integer(0, 2**32 - 1, value)
 
+    def i32(self, value):
+        """ConsumeIntegral<int>: its range starts at INT_MIN."""
+        return self.integer(-2**31, 2**31 - 1, value)
+
     def string(self, text):
         """ConsumeRandomLengthString returning `text` (a backslash and a stop byte end it)."""
         data = text.encode("latin-1") if isinstance(text, str) else bytes(text)
@@ -119,7 +123,7 @@ def seeds_sysfs_names():
             data.integer(0, 10, len(entries))
             for name, where, content in entries:
                 if name.startswith("i2c-"):
-                    data.boolean(True).u32(int(name[4:]))
+                    data.boolean(True).i32(int(name[4:]))
                 else:
                     data.boolean(False).string(name)
                 data.string(content).integer(0, 3, where)
@@ -128,7 +132,7 @@ def seeds_sysfs_names():
             write(target, "%s-%d" % (board, mounts), data)
     write(target, "mounts-text", Input().string("rk3x-i2c").integer(0, 2, 2).string(
         "proc /proc proc rw,relatime 0 0\nsysfs /sys sysfs rw,nosuid,nodev,noexec 0 0\n"
-        "tmpfs /run tmpfs rw 0 0\n").integer(0, 10, 1).boolean(True).u32(4).string(
+        "tmpfs /run tmpfs rw 0 0\n").integer(0, 10, 1).boolean(True).i32(4).string(
         "rk3x-i2c\n").integer(0, 3, 0))
 
 
@@ -328,10 +332,10 @@ def seeds_regressions():
     data.boolean(False).string("i2c-99999999999").string("evil\n").integer(0, 3, 0)
     write("fuzz_i2c_sysfs_names", "regression-negative-bus", data)
     # Bit widths far above 12 (shift by 32 and more), and an empty frame without pixels.
+    data = Input().boolean(True).integer(0, 40, 40).boolean(False).u32(2)
+    data.integer(0, 4096, 8).integer(0, 2, 1).boolean(True).integer(0, 15, 5)
+    write("fuzz_usb_conversion", "regression-bits-40", data.raw(b"\xff" * 8))
     for bits in (44, 255):
-        data = Input().boolean(True).integer(0, 40, 40).boolean(False).u32(2)
-        data.integer(0, 4096, 8).integer(0, 2, 1).boolean(True).integer(0, 15, 5)
-        write("fuzz_usb_conversion", "regression-bits-40", data.raw(b"\xff" * 8))
         data = Input().boolean(False).u32(bits).boolean(True).integer(1, 2, 2)
         data.integer(0, 4096, 8).integer(0, 2, 1).boolean(True).integer(0, 15, 5)
         write("fuzz_usb_conversion", "regression-bits-%d" % bits, data.raw(b"\xff" * 8))
