@@ -170,9 +170,7 @@ int SimKernel::enterCall(Call call, unsigned long request, const std::string& pa
         return failingCallError;
     }
     for (FaultRule& rule : faults) {
-        if (rule.call != call || rule.times <= 0) continue;
-        if (rule.request != 0 && rule.request != request) continue;
-        if (!rule.path.empty() && path.find(rule.path) == std::string::npos) continue;
+        if (rule.times <= 0 || !rule.matches(call, request, path)) continue;
         if (rule.skip > 0) {
             --rule.skip;
             continue;

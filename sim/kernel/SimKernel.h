@@ -39,6 +39,12 @@ struct FaultRule {
     int error = EIO;
     int times = 1;
     int skip = 0;
+
+    // True when a call of kind `kind`, with `ioctlRequest`, naming `callPath` matches.
+    bool matches(Call kind, unsigned long ioctlRequest, const std::string& callPath) const {
+        return kind == call && (request == 0 || request == ioctlRequest) &&
+               (path.empty() || callPath.find(path) != std::string::npos);
+    }
 };
 
 // A file system of plain files, directories, symbolic links and character devices, a

@@ -55,8 +55,7 @@ std::string checkOneFrame(QuarvelTOFCamera& camera, sim::SimBoard& board) {
     camera.releaseFrame(frame);
     std::ostringstream fault;
     if (format.timestamp == 0) fault << "frame without timestamp; ";
-    if (check.validPixels < 30000 || check.medianRelativeError >= 0.01 ||
-        check.pixelsBeyondBound != 0) {
+    if (!check.matchesScene()) {
         fault << "depth off the scene: median " << check.medianRelativeError << ", "
               << check.pixelsBeyondBound << " beyond bound, " << check.worst;
     }
@@ -162,14 +161,12 @@ std::vector<int> errnosFor(Call call) {
     }
 }
 
-// The earlier calls a rule for `record` would also match: its skip count.
-int earlierMatches(const std::vector<CallRecord>& trace, size_t call) {
+// The calls before trace[call] that `rule` also matches: its skip count.
+int earlierMatches(const sim::FaultRule& rule, const std::vector<CallRecord>& trace,
+                   size_t call) {
     int count = 0;
     for (size_t i = 0; i < call; ++i) {
-        if (trace[i].call == trace[call].call && trace[i].request == trace[call].request &&
-            trace[i].path.find(trace[call].path) != std::string::npos) {
-            ++count;
-        }
+        if (rule.matches(trace[i].call, trace[i].request, trace[i].path)) ++count;
     }
     return count;
 }
@@ -235,7 +232,7 @@ TEST(CsiCameraFaults, EverySystemCallOfTheLifecycleFailsWithEachErrnoAndTheCamer
             sim::FaultRule rule{record.call, record.request, record.path};
             rule.error = variant.error;
             rule.times = variant.times;
-            rule.skip = earlierMatches(trace, call);
+            rule.skip = earlierMatches(rule, trace, call);
             board->kernel().addFault(rule);
             const LifecycleRun run = runLifecycle(*board);
             ++injected;
