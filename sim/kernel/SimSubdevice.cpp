@@ -43,26 +43,23 @@ int SimSubdevice::formatRequests() const {
     return setCount;
 }
 
+bool SimSubdevice::validFormatRequest(const v4l2_subdev_format& format) const {
+    // The subdev core refuses any `which` but TRY and ACTIVE before the driver sees it.
+    return format.pad < padCount &&
+           (format.which == V4L2_SUBDEV_FORMAT_ACTIVE || format.which == V4L2_SUBDEV_FORMAT_TRY);
+}
+
 int SimSubdevice::ioctl(unsigned long request, void* argument, bool) {
     switch (request) {
         case VIDIOC_SUBDEV_G_FMT: {
             auto* format = static_cast<v4l2_subdev_format*>(argument);
-            if (format->pad >= padCount) return -EINVAL;
-            // The subdev core refuses any `which` but TRY and ACTIVE before the driver sees it.
-            if (format->which != V4L2_SUBDEV_FORMAT_ACTIVE &&
-                format->which != V4L2_SUBDEV_FORMAT_TRY) {
-                return -EINVAL;
-            }
+            if (!validFormatRequest(*format)) return -EINVAL;
             format->format = padFormat(format->pad);
             return 0;
         }
         case VIDIOC_SUBDEV_S_FMT: {
             auto* format = static_cast<v4l2_subdev_format*>(argument);
-            if (format->pad >= padCount) return -EINVAL;
-            if (format->which != V4L2_SUBDEV_FORMAT_ACTIVE &&
-                format->which != V4L2_SUBDEV_FORMAT_TRY) {
-                return -EINVAL;
-            }
+            if (!validFormatRequest(*format)) return -EINVAL;
             {
                 MutexLock lock(subdevMutex);
                 ++setCount;

@@ -31,6 +31,9 @@ public:
     int formatRequests() const EXCLUDES(subdevMutex);
 
 private:
+    // A pad that exists and a `which` of TRY or ACTIVE.
+    bool validFormatRequest(const v4l2_subdev_format& format) const;
+
     const std::shared_ptr<SimSensorChip> chip;
     const size_t padCount;      // padFormats' size, fixed at construction
     mutable Mutex subdevMutex;  // guards padFormats and setCount
