@@ -58,6 +58,11 @@ struct DepthCheck {
     double medianRelativeError = 1.0;
     int pixelsBeyondBound = 0;
     std::string worst;  // the worst pixel beyond its bound, described
+
+    // Enough valid pixels, a median within 1 % and none beyond its bound.
+    bool matchesScene() const {
+        return validPixels >= 30000 && medianRelativeError < 0.01 && pixelsBeyondBound == 0;
+    }
 };
 DepthCheck checkHqvgaDepth(sim::SimBoard& board, const float* depth, bool shortRange);
 

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 
 #include "device/HqvgaKernels.h"
 #include "sim/scene/HqvgaRawSynthesis.h"
@@ -121,19 +120,22 @@ void DeliveryChecker::handedOut(QuarvelFrameBuffer* frame) {
     if (!held.insert(frame).second) fault("a buffer the user holds was handed out again");
     FrameDataFormat format{};
     if (frame->getFormat(type, format) != 0) return fault("frame of the wrong output type");
-    std::ostringstream where;
-    where << "frame " << checked << " (timestamp " << format.timestamp << ")";
+    // Described only for a fault: this runs for every frame of a long stream.
+    const auto where = [&] {
+        return "frame " + std::to_string(checked) + " (timestamp " +
+               std::to_string(format.timestamp) + ")";
+    };
     if (anyInStream && format.timestamp <= lastTimestamp) {
-        fault(where.str() + " is not newer than the one before (" + std::to_string(lastTimestamp) +
+        fault(where() + " is not newer than the one before (" + std::to_string(lastTimestamp) +
               ")");
     }
-    if (format.timestamp == 0) fault(where.str() + " carries no timestamp");
+    if (format.timestamp == 0) fault(where() + " carries no timestamp");
     lastTimestamp = format.timestamp;
     anyInStream = true;
     if (expected == nullptr) return;
     const int index =
         type == FrameType::RAW ? expected->matchRaw(*frame) : expected->matchDepth(*frame);
-    if (index < 0) fault(where.str() + " matches no frame the camera can deliver");
+    if (index < 0) fault(where() + " matches no frame the camera can deliver");
 }
 
 void DeliveryChecker::released(QuarvelFrameBuffer* frame) { held.erase(frame); }
