@@ -3,7 +3,6 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cmath>
-#include <cstring>
 #include <string>
 
 #include "fuzz/support/FuzzCheck.h"
@@ -43,10 +42,9 @@ bool sameParams(const AlgorithmParams& a, const AlgorithmParams& b) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // Exactly the text's bytes, without a terminating NUL: nothing may read past them.
-    std::string copy(reinterpret_cast<const char*>(data), size);
-    char* text = size > 0 ? new char[size] : nullptr;
-    if (size > 0) std::memcpy(text, data, size);
+    // libFuzzer's own buffer holds exactly the text's bytes, without a terminating NUL:
+    // nothing may read past them.
+    const char* text = size > 0 ? reinterpret_cast<const char*>(data) : nullptr;
 
     AlgorithmParams once;
     applyAlgorithmText(text, size, once);
@@ -57,13 +55,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(sameParams(once, twice));
     // Lines are independent of the line ending used.
     std::string crlf;
-    for (char c : copy) {
-        if (c == '\n') crlf += '\r';
-        crlf += c;
+    for (size_t i = 0; i < size; ++i) {
+        if (text[i] == '\n') crlf += '\r';
+        crlf += text[i];
     }
     AlgorithmParams fromCrlf;
     applyAlgorithmText(crlf.data(), crlf.size(), fromCrlf);
     FUZZ_CHECK(sameParams(once, fromCrlf));
-    delete[] text;
     return 0;
 }

@@ -58,9 +58,8 @@ void checkLookupAgainstList(SystemCalls& system, const std::string& text,
     int matches = 0;
     int matchedBus = -1;
     // An empty text names nothing, whatever adapters have empty names.
-    for (const I2cAdapterEntry& adapter :
-         text.empty() ? std::vector<I2cAdapterEntry>() : adapters) {
-        if (adapter.name != text) continue;
+    for (const I2cAdapterEntry& adapter : adapters) {
+        if (text.empty() || adapter.name != text) continue;
         if (++matches == 1) matchedBus = adapter.bus;
     }
     if (matches == 1) {
