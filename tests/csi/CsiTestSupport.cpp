@@ -132,11 +132,5 @@ GuardedBuffer::GuardedBuffer(size_t size, uint8_t fill) : length(size) {
 
 GuardedBuffer::~GuardedBuffer() { munmap(region, regionLength); }
 
-std::string capturedStderr(const std::function<void()>& action) {
-    testing::internal::CaptureStderr();
-    action();
-    return testing::internal::GetCapturedStderr();
-}
-
 }  // namespace csitest
 }  // namespace Quarvel

@@ -9,14 +9,14 @@
 
 #include "sensor/QuarvelTOFCSISensor.h"
 #include "sim/kernel/SimBoard.h"
+#include "tests/support/CapturedStderr.h"
 
 namespace Quarvel {
 namespace csitest {
 
 constexpr size_t kHqvgaFrameBytes = 240 * 180 * 4 * 2;
 
-// Reads stderr produced by `action`.
-std::string capturedStderr(const std::function<void()>& action);
+using support::capturedStderr;
 
 // A transport opened (and, when asked, started) on an unpaced board, asking for 4 sub-frames.
 struct OpenSensor {
