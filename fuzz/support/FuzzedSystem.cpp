@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "sim/kernel/FgetsPieces.h"
+
 namespace Quarvel {
 namespace fuzz {
 
@@ -128,22 +130,7 @@ int FuzzedSystem::readLines(const char* path, size_t lineCapacity, size_t maxLin
                             std::vector<std::string>* lines) {
     const auto file = files.find(path);
     if (file == files.end()) return fail(ENOENT);
-    lines->clear();
-    // fgets into a buffer of lineCapacity bytes: a piece ends after a newline or after
-    // lineCapacity - 1 characters; what follows an embedded NUL is not seen by strlen.
-    const std::string& text = file->second;
-    const size_t pieceLimit = lineCapacity < 2 ? 1 : lineCapacity - 1;
-    size_t at = 0;
-    while (at < text.size() && lines->size() < maxLines) {
-        size_t end = at;
-        while (end < text.size() && end - at < pieceLimit) {
-            if (text[end++] == '\n') break;
-        }
-        std::string piece = text.substr(at, end - at);
-        piece.resize(std::strlen(piece.c_str()));
-        lines->push_back(std::move(piece));
-        at = end;
-    }
+    sim::fgetsPieces(file->second, lineCapacity, maxLines, lines);
     return 0;
 }
 

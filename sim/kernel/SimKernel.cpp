@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "sim/kernel/FgetsPieces.h"
+
 namespace Quarvel {
 namespace sim {
 
@@ -353,22 +355,7 @@ int SimKernel::readLines(const char* path, size_t lineCapacity, size_t maxLines,
     if (found == nodes.end()) return fail(ENOENT);
     if (found->second.denied) return fail(EACCES);
     if (found->second.kind == Kind::Directory) return fail(EISDIR);
-    // The pieces fgets would return with a buffer of lineCapacity bytes.
-    lines->clear();
-    const std::string& text = found->second.content;
-    const size_t longest = lineCapacity > 1 ? lineCapacity - 1 : 1;
-    size_t at = 0;
-    while (at < text.size() && lines->size() < maxLines) {
-        size_t end = at;
-        while (end < text.size() && end - at < longest) {
-            if (text[end++] == '\n') break;
-        }
-        std::string piece = text.substr(at, end - at);
-        // fgets hands back a C string: it ends at the first NUL.
-        piece.resize(strnlen(piece.c_str(), piece.size()));
-        lines->push_back(piece);
-        at = end;
-    }
+    fgetsPieces(found->second.content, lineCapacity, maxLines, lines);
     return 0;
 }
 
