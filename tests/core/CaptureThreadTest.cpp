@@ -103,8 +103,14 @@ TEST(CaptureDelivery, EveryUnfinishedReadAndFailedProcessingDeliversNothing) {
     rig.sensor().frameResults = {-1, 2, -2, 1, -1};
     ASSERT_EQ(rig.camera->start(FrameType::DEPTH), 0);
     const std::vector<int> numbers = collect(*rig.camera, 4);
-    EXPECT_EQ(numbers, (std::vector<int>{6, 7, 8, 9}));
+    ASSERT_EQ(numbers.size(), 4u);
+    EXPECT_GE(numbers.front(), 6);
+    for (size_t i = 1; i < numbers.size(); ++i) EXPECT_LT(numbers[i - 1], numbers[i]);
     rig.camera->stop();
+    // Which frames the user saw depends on its pace; what was delivered does not: every
+    // read after the five scripted ones, and none of those five.
+    EXPECT_EQ(rig.camera->frameCountDelivered(),
+              static_cast<int32_t>(rig.sensor().framesRead.load()) - 5);
 
     Rig failing;
     failing.device().phaseResult = false;
@@ -142,8 +148,8 @@ TEST(CaptureSkipping, SkippingEveryFrameDeliversNothingButStillReads) {
     ASSERT_EQ(rig.camera->setControl(CameraCtrl::SKIP_FRAME_LOOP, 5), 0);
     ASSERT_EQ(rig.camera->setControl(CameraCtrl::SKIP_FRAME, 5), 0);
     ASSERT_EQ(rig.camera->start(FrameType::DEPTH), 0);
-    EXPECT_EQ(rig.camera->requestFrame(200), nullptr);
-    EXPECT_GT(rig.sensor().framesRead, 5u);
+    ASSERT_TRUE(support::eventually([&] { return rig.sensor().framesRead > 5; }));
+    EXPECT_EQ(rig.camera->requestFrame(0), nullptr);
     EXPECT_EQ(rig.device().phaseCalls, 0);
     // Changing the controls during the stream takes effect at once.
     ASSERT_EQ(rig.camera->setControl(CameraCtrl::SKIP_FRAME, 0), 0);
@@ -199,10 +205,13 @@ TEST(CaptureFrameRate, MeasuredRateSettlesAndTheAdaptationFollowsIt) {
         },
         support::kConditionLimit));
     rig.camera->stop();
-    EXPECT_NEAR(rig.camera->measuredFps(), 10.0f, 1.0f);
+    // The sensor's pace caps the rate at 10; a busy machine may starve the capture thread
+    // and lower it, never raise it.
+    EXPECT_LE(rig.camera->measuredFps(), 11.0f);
+    EXPECT_GE(rig.camera->measuredFps(), 5.0f);
     int rate = 0;
     ASSERT_EQ(rig.camera->getControl(CameraCtrl::FRAME_RATE, &rate), 0);
-    EXPECT_GE(rate, 9);
+    EXPECT_GE(rate, 5);
     EXPECT_LE(rate, 10);
 }
 

@@ -1,4 +1,5 @@
 """Shared fixtures of the Python suite: fresh cameras, the simulated camera and its ground truth."""
+import ctypes
 import gc
 
 import pytest
@@ -46,6 +47,20 @@ def next_frame(camera, timeout_ms=3000):
     frame = camera.requestFrame(timeout_ms)
     assert frame is not None, "no frame within the timeout"
     return frame
+
+
+def simulated_sdk():
+    """The stand-in USB SDK the module loaded, for its test bench; skips the test without it."""
+    with open("/proc/self/maps") as maps:
+        paths = {line.split()[-1] for line in maps if "libquarvel_evk_sdk" in line}
+    sdks = [ctypes.CDLL(path) for path in paths]
+    sdks = [sdk for sdk in sdks if hasattr(sdk, "QuarvelSimLastOpenParam")]
+    if not sdks:
+        pytest.skip("needs the simulated USB SDK's test bench")
+    sdk = sdks[0]
+    sdk.QuarvelSimCallCount.restype = ctypes.c_uint64
+    sdk.QuarvelSimCallCount.argtypes = [ctypes.c_char_p]
+    return sdk
 
 
 def wall_distance_per_pixel():

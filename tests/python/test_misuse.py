@@ -15,7 +15,7 @@ import pytest
 
 import QuarvelDepthCamera as qdc
 from conftest import (DEPTH_TOLERANCE_MM, Failure, Success, drop_every_frame, next_frame,
-                      open_camera, wall_distance_per_pixel)
+                      open_camera, simulated_sdk, wall_distance_per_pixel)
 
 pytestmark = pytest.mark.slow
 
@@ -39,8 +39,15 @@ def assert_true_depth(frame):
 def drop_and_drain(camera):
     """Makes the camera drop every frame and takes back the frames already ready, so that
     the next request can only wait."""
+    captures = simulated_sdk().QuarvelSimCallCount
     drop_every_frame(camera)
-    time.sleep(0.1)  # a frame in the making when the skip was set comes out meanwhile
+    # A frame that was past the skip test when the skip was set is queued before the capture
+    # thread reads from the camera again.
+    seen = captures(b"QuarvelCaptureImage")
+    deadline = time.monotonic() + 30
+    while captures(b"QuarvelCaptureImage") == seen:
+        assert time.monotonic() < deadline, "the capture thread stopped reading"
+        time.sleep(0.002)
     while (frame := camera.requestFrame(0)) is not None:
         assert camera.releaseFrame(frame) == Success
 
@@ -83,10 +90,17 @@ class TestOtherThreads:
         camera = open_camera(wall_config)
         drop_every_frame(camera)
         assert camera.start(qdc.TOFOutput.DEPTH) == Success
-        outcome = []
-        waiter = threading.Thread(target=lambda: outcome.append(camera.requestFrame(300)))
+        outcome, reading = [], threading.Event()
+
+        def wait():
+            request = camera.requestFrame  # before the name is deleted below
+            reading.set()
+            outcome.append(request(300))
+
+        waiter = threading.Thread(target=wait)
         alive = weakref.ref(camera)
         waiter.start()
+        reading.wait()
         del camera
         gc.collect()
         waiter.join()

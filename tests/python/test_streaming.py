@@ -8,7 +8,7 @@ import pytest
 
 import QuarvelDepthCamera as qdc
 from conftest import (DEPTH_TOLERANCE_MM, Success, drop_every_frame, next_frame,
-                      open_camera, wall_distance_per_pixel, write_camera_config)
+                      open_camera, simulated_sdk, wall_distance_per_pixel, write_camera_config)
 
 
 class TestFrames:
@@ -132,15 +132,9 @@ class TestControlsAndTimeouts:
 
 def path_received_by_sdk():
     """(path, flag) of the last open, asked from the stand-in USB SDK the module loaded."""
-    with open("/proc/self/maps") as maps:
-        paths = {line.split()[-1] for line in maps if "libquarvel_evk_sdk" in line}
-    sdks = [ctypes.CDLL(path) for path in paths]
-    sdks = [sdk for sdk in sdks if hasattr(sdk, "QuarvelSimLastOpenParam")]
-    if not sdks:
-        pytest.skip("needs the simulated USB SDK's test bench")
     buffer, flag = ctypes.create_string_buffer(4096), ctypes.c_int(-1)
-    assert sdks[0].QuarvelSimLastOpenParam(buffer, ctypes.c_size_t(len(buffer)),
-                                           ctypes.byref(flag)) == 0
+    assert simulated_sdk().QuarvelSimLastOpenParam(buffer, ctypes.c_size_t(len(buffer)),
+                                                   ctypes.byref(flag)) == 0
     return buffer.value, flag.value
 
 

@@ -183,6 +183,11 @@ std::vector<std::pair<CameraCtrl, int>> ScriptedDevice::setCallsSoFar() {
     return setCalls;
 }
 
+size_t ScriptedDevice::controlThreadCount() {
+    std::lock_guard<std::mutex> lock(controlsMutex);
+    return controlThreads.size();
+}
+
 int ScriptedDevice::setControlExt(CameraCtrl ctrl, const char*) {
     log.add(name + ".setControlExt(" + std::to_string(static_cast<int>(ctrl)) + ")");
     return 0;

@@ -105,6 +105,8 @@ public:
                        float* confidence) override;
     // A copy of setCalls taken under its lock. Thread-safe.
     std::vector<std::pair<CameraCtrl, int>> setCallsSoFar();
+    // How many threads have made control calls so far. Thread-safe.
+    size_t controlThreadCount();
 
     // Script.
     int type = HQVGA;
