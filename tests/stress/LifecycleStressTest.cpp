@@ -14,7 +14,7 @@
 #include "core/QuarvelTOFCamera.h"
 #include "sdk/usb/quarvel_evk_sim.h"
 #include "tests/stress/StressSupport.h"
-#include "tests/support/ScriptedComponents.h"
+#include "tests/support/Waits.h"
 #include "tests/usb/UsbTestSupport.h"
 
 using namespace Quarvel;

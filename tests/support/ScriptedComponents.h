@@ -178,9 +178,6 @@ private:
     mutable int deviceNumber = 0;
 };
 
-// Waits up to `limit` for `condition`; true when it held in time.
-bool eventually(const std::function<bool()>& condition,
-                std::chrono::milliseconds limit = kConditionLimit);
 
 }  // namespace support
 }  // namespace Quarvel

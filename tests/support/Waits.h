@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 
 namespace Quarvel {
 namespace support {
@@ -15,6 +16,10 @@ constexpr int16_t kFrameArrivalMs = 30000;
 
 // A condition that must come to hold (support::eventually), for the same reason.
 constexpr std::chrono::milliseconds kConditionLimit{30000};
+
+// Waits up to `limit` for `condition`; true when it held in time.
+bool eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds limit = kConditionLimit);
 
 }  // namespace support
 }  // namespace Quarvel

@@ -13,7 +13,7 @@
 
 #include "sdk/usb/quarvel_evk_sdk.h"
 #include "sensor/QuarvelTOFUSBSensor.h"
-#include "tests/support/ScriptedComponents.h"
+#include "tests/support/Waits.h"
 #include "tests/usb/UsbTestSupport.h"
 
 using namespace Quarvel;

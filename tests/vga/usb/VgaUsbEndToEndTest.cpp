@@ -14,7 +14,6 @@
 #include "sim/scene/SimulatedCameraConfig.h"
 #include "sim/scene/VgaRawSynthesis.h"
 #include "tests/phase/PhaseTestSupport.h"
-#include "tests/support/ScriptedComponents.h"
 #include "tests/support/Waits.h"
 
 using namespace Quarvel;
