@@ -15,6 +15,8 @@ namespace Quarvel {
 namespace contract {
 namespace {
 
+using support::capturedStderr;
+
 class I2cContract : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -35,7 +37,7 @@ protected:
 
 TEST_F(I2cContract, AdapterIsFoundByItsSysfsNameAndByItsNumber) {
     int bus = -1;
-    EXPECT_EQ("", support::capturedStderr([&] { bus = lookupI2cBus(system, target.stubName.c_str()); }));
+    EXPECT_EQ("", capturedStderr([&] { bus = lookupI2cBus(system, target.stubName.c_str()); }));
     EXPECT_EQ(target.stubBus, bus);
     const std::string number = std::to_string(target.stubBus);
     EXPECT_EQ(target.stubBus, lookupI2cBus(system, number.c_str()));
@@ -45,7 +47,7 @@ TEST_F(I2cContract, AdapterIsFoundByItsSysfsNameAndByItsNumber) {
     }
     EXPECT_TRUE(listed) << target.stubName;
     EXPECT_EQ("Error: I2C bus name doesn't match any bus present!\n",
-              support::capturedStderr([&] { EXPECT_LT(lookupI2cBus(system, "no such adapter"), 0); }));
+              capturedStderr([&] { EXPECT_LT(lookupI2cBus(system, "no such adapter"), 0); }));
 }
 
 TEST_F(I2cContract, StubOffersSmbusButNotPlainTransfers) {
@@ -66,7 +68,7 @@ TEST_F(I2cContract, StubOffersSmbusButNotPlainTransfers) {
 }
 
 TEST_F(I2cContract, SettersAcceptDefaultsAndReportRefusalsWithTheirValue) {
-    EXPECT_EQ("", support::capturedStderr([&] {
+    EXPECT_EQ("", capturedStderr([&] {
                   EXPECT_EQ(0, i2c.setSlaveAddress(fd, 0x0C, 0));
                   EXPECT_EQ(0, i2c.setSlaveAddress(fd, 0x0C, 1));
                   EXPECT_EQ(0, i2c.setAdapterTimeout(fd, 0));
@@ -75,25 +77,27 @@ TEST_F(I2cContract, SettersAcceptDefaultsAndReportRefusalsWithTheirValue) {
                   EXPECT_EQ(0, i2c.setAdapterRetries(fd, 5));
               }));
     EXPECT_EQ("Error: Could not set address to 0x80: Invalid argument\n",
-              support::capturedStderr([&] { EXPECT_EQ(-EINVAL, i2c.setSlaveAddress(fd, 0x80, 0)); }));
+              capturedStderr([&] { EXPECT_EQ(-EINVAL, i2c.setSlaveAddress(fd, 0x80, 0)); }));
     EXPECT_EQ("Error: Could not set timeout to -1: Invalid argument\n",
-              support::capturedStderr([&] { EXPECT_EQ(-EINVAL, i2c.setAdapterTimeout(fd, -1)); }));
+              capturedStderr([&] { EXPECT_EQ(-EINVAL, i2c.setAdapterTimeout(fd, -1)); }));
     EXPECT_EQ("Error: Could not set retries to -1: Invalid argument\n",
-              support::capturedStderr([&] { EXPECT_EQ(-EINVAL, i2c.setAdapterRetries(fd, -1)); }));
+              capturedStderr([&] { EXPECT_EQ(-EINVAL, i2c.setAdapterRetries(fd, -1)); }));
 }
 
 TEST_F(I2cContract, FailuresOnBadNodesNameTheirCause) {
     char filename[20] = {};
-    EXPECT_EQ("Error: Could not open file `/dev/i2c-200': No such file or directory\n",
-              support::capturedStderr([&] { EXPECT_EQ(-1, i2c.openDevice(200, filename, sizeof filename, 0)); }));
-    EXPECT_EQ("",
-              support::capturedStderr([&] { EXPECT_EQ(-1, i2c.openDevice(200, filename, sizeof filename, 1)); }));
+    EXPECT_EQ(
+        "Error: Could not open file `/dev/i2c-200': No such file or directory\n",
+        capturedStderr([&] { EXPECT_EQ(-1, i2c.openDevice(200, filename, sizeof filename, 0)); }));
+    EXPECT_EQ("", capturedStderr(
+                      [&] { EXPECT_EQ(-1, i2c.openDevice(200, filename, sizeof filename, 1)); }));
 
     // A number above the descriptor limit: a closed one could be reused by the capture.
     constexpr int kNeverOpened = 1 << 20;
     unsigned long funcs = 0;
-    EXPECT_EQ("Error: Could not get adapter functionality: Bad file descriptor\n",
-              support::capturedStderr([&] { EXPECT_EQ(-EBADF, i2c.getFunctionality(kNeverOpened, &funcs)); }));
+    EXPECT_EQ(
+        "Error: Could not get adapter functionality: Bad file descriptor\n",
+        capturedStderr([&] { EXPECT_EQ(-EBADF, i2c.getFunctionality(kNeverOpened, &funcs)); }));
 }
 
 }  // namespace
