@@ -79,11 +79,16 @@ def drop_every_frame(camera):
     assert camera.setControl(qdc.TOFControl.SKIP_FRAME, 1) == Success
 
 
+def write_wall_config(directory, **settings):
+    """A noiseless 240x180 camera facing a flat wall at WALL_DISTANCE_MM, with `settings`."""
+    return write_camera_config(directory, scene="wall", wall_distance_mm=int(WALL_DISTANCE_MM),
+                               noise="off", **settings)
+
+
 @pytest.fixture
 def wall_config(tmp_path):
-    """A noiseless 240x180 camera facing a flat wall at WALL_DISTANCE_MM, at 60 fps."""
-    return write_camera_config(tmp_path, scene="wall", wall_distance_mm=int(WALL_DISTANCE_MM),
-                               noise="off", fps=60)
+    """The noiseless wall at 60 fps."""
+    return write_wall_config(tmp_path, fps=60)
 
 
 def closing(camera):

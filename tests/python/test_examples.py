@@ -7,7 +7,7 @@ import sys
 import numpy as np
 import pytest
 
-from conftest import WALL_DISTANCE_MM, write_camera_config
+from conftest import WALL_DISTANCE_MM, write_camera_config, write_wall_config
 
 pytestmark = pytest.mark.slow
 
@@ -28,8 +28,7 @@ def png_size(path):
 
 
 def test_capture_depth_reports_the_wall_once_per_second_and_writes_images(tmp_path):
-    config = write_camera_config(tmp_path, scene="wall", wall_distance_mm=int(WALL_DISTANCE_MM),
-                                 noise="off")
+    config = write_wall_config(tmp_path)
     result = run_example("capture_depth.py", "--connect", "usb", "--index", 0, "--config",
                          config, "--frames", 75, "--images", tmp_path / "images")
     assert result.returncode == 0, result.stderr

@@ -7,8 +7,8 @@ import numpy as np
 import pytest
 
 import QuarvelDepthCamera as qdc
-from conftest import (DEPTH_TOLERANCE_MM, WALL_DISTANCE_MM, Failure, Success, closing,
-                      next_frame, open_camera, wall_distance_per_pixel, write_camera_config)
+from conftest import (DEPTH_TOLERANCE_MM, Failure, Success, closing, next_frame, open_camera,
+                      wall_distance_per_pixel, write_wall_config)
 
 DEPTH_METHODS = ["getDepthData", "getAmplitudeData", "getConfidenceData", "getFrameFormat"]
 RAW_METHODS = ["getRawData", "getFrameFormat"]
@@ -18,9 +18,7 @@ RAW_METHODS = ["getRawData", "getFrameFormat"]
 def slow_wall_camera(tmp_path):
     """The noiseless wall at 5 fps: a frame stays ready for 200 ms before the capture thread,
     short of buffers, would take it back."""
-    config = write_camera_config(tmp_path, scene="wall", wall_distance_mm=int(WALL_DISTANCE_MM),
-                                 noise="off", fps=5)
-    yield from closing(open_camera(config))
+    yield from closing(open_camera(write_wall_config(tmp_path, fps=5)))
 
 
 def assert_expired(frame, methods, reason):
