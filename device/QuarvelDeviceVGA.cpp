@@ -5,8 +5,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "core/ComponentFactory.h"
+#include "core/UserFiles.h"
 #include "device/ConfigFileWriter.h"
 #include "sdk/phase/si4c_raw_layout.h"
 
@@ -15,6 +17,8 @@ namespace Quarvel {
 namespace {
 
 constexpr const char* kCalibrationFile = "cali.bin";
+// The file the phase library reads from the configuration directory.
+constexpr const char* kDirectoryConfigFile = "ConfigAlgorithm.json";
 constexpr int kSingleFrequencyRangeMm = SI4C_RANGE_SINGLE_MM;
 constexpr int kDualFrequencyRangeMm = SI4C_RANGE_DUAL_COMBINED_MM;
 
@@ -23,6 +27,21 @@ int defaultFrameRate(int32_t width, int32_t height, bool singleFrequency) {
     if (width == 640 && height == 480) return singleFrequency ? 41 : 23;
     if (width == 320 && height == 240) return singleFrequency ? 61 : 36;
     return 0;
+}
+
+std::string directoryConfigPath(const std::string& directory) {
+    return directory + (directory.back() == '/' ? "" : "/") + kDirectoryConfigFile;
+}
+
+// A directory the library cannot hang on: missing is fine (the library reads nothing),
+// but a name that is not a directory, or a configuration file in it that is not a
+// regular file, is refused.
+bool configDirectoryUsable(const std::string& directory) {
+    const UserPathStatus kind = checkUserDirectory(directory.c_str());
+    if (kind == UserPathStatus::Missing) return true;
+    if (kind != UserPathStatus::Ok) return false;
+    const UserPathStatus file = checkUserFile(directoryConfigPath(directory).c_str());
+    return file == UserPathStatus::Ok || file == UserPathStatus::Missing;
 }
 
 }  // namespace
@@ -61,7 +80,7 @@ bool QuarvelDeviceVGA::singleFrequency() { return library->isSingleFreq(sdkHandl
 void QuarvelDeviceVGA::destroyInstance() {
     library->destroy(&sdkHandle);
     sdkHandle = nullptr;
-    // Only now can no instance point into the mappings any more.
+    // Only now can no instance point into the copies any more.
     calibration.releaseAll();
 }
 
@@ -120,13 +139,14 @@ int QuarvelDeviceVGA::prepare() {
 }
 
 int QuarvelDeviceVGA::start() {
+    if (!configDir.empty() && !configDirectoryUsable(configDir)) return QuarvelUnkownError;
     if (!writeDefaultConfigFiles()) return QuarvelUnkownError;
     const Geometry geometry = effectiveGeometry();
     if (!library->init(sdkHandle, geometry.width, geometry.height)) {
         destroyInstance();
         return QuarvelUnkownError;
     }
-    const CalibrationMappings::View calibrationBytes = calibration.map(kCalibrationFile);
+    const CalibrationCopies::View calibrationBytes = calibration.load(kCalibrationFile);
     if (calibrationBytes.data != nullptr) {
         library->setCaliData(sdkHandle, calibrationBytes.data, calibrationBytes.size);
     }
@@ -179,7 +199,11 @@ int QuarvelDeviceVGA::setControl(CameraCtrl ctrl, int value) {
 
 int QuarvelDeviceVGA::setControlExt(CameraCtrl ctrl, const char* value) {
     if (ctrl != CameraCtrl::CONFIG_DIR_EXT || value == nullptr) return QuarvelInvalidParameter;
-    configDir = value;
+    const size_t length = ::strnlen(value, kMaxUserPathBytes + 1);
+    if (length > 0 && directoryConfigPath(std::string(value, length)).size() > kMaxUserPathBytes) {
+        return QuarvelInvalidParameter;
+    }
+    configDir.assign(value, length);
     return QuarvelSuccess;
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/QuarvelDevice.h"
-#include "device/CalibrationMappings.h"
+#include "device/CalibrationCopies.h"
 #include "device/PhaseLibrary.h"
 
 namespace Quarvel {
@@ -48,12 +48,16 @@ public:
     int close() override;
     // Fixes the stream geometry and sets the sensor's frame size to it. Always 0.
     int prepare() override;
-    // Writes the default configuration files, initialises the library, hands it "cali.bin"
-    // and the configuration directory, starts it. 0, or -1 (after a refused init or start
-    // the library instance is destroyed).
+    // Writes the default configuration files, initialises the library, hands it a copy of
+    // "cali.bin" and the configuration directory, starts it. 0, or -1 (after a refused init
+    // or start the library instance is destroyed). A configuration directory that names
+    // something other than a directory, or whose "ConfigAlgorithm.json" is not a regular
+    // file (a FIFO would block the library's read), gives -1 before anything is written.
     int start() override;
     int stop() override;
     int setControl(CameraCtrl ctrl, int value) override;
+    // CONFIG_DIR_EXT: a text too long to name the directory's configuration file is
+    // invalid (1) and leaves configDir unchanged; the empty text clears it.
     int setControlExt(CameraCtrl ctrl, const char* value) override;
     int getControl(CameraCtrl ctrl, int* value) override;
     // The text stays valid until configDir next changes or the device is destroyed.
@@ -81,8 +85,8 @@ public:
     Geometry currentGeometry();
     // The stream's geometry while one is prepared, else the current one.
     Geometry effectiveGeometry();
-    // Calibration mappings held for the current library instance.
-    size_t calibrationMappings() const { return calibration.count(); }
+    // Calibration copies held for the current library instance.
+    size_t calibrationCopies() const { return calibration.count(); }
 
 private:
     bool singleFrequency();
@@ -93,7 +97,7 @@ private:
     bool opened = false;
     bool streamPrepared = false;
     Geometry stream{0, 0, 0};
-    CalibrationMappings calibration;
+    CalibrationCopies calibration;
 };
 
 // Sleeps for `duration`, resuming after a signal for the time that remained.

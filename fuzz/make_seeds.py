@@ -321,6 +321,34 @@ def seeds_sim_config():
     write(target, "empty", "")
 
 
+USER_PATH_ENTRIES = ["description", "empty", "large", "fifo", "dir", "link", "loop", "device",
+                     "dangling", "."]
+
+
+def seeds_user_paths():
+    """Paths inside fuzz_user_paths' scratch tree: entry names, '..', and raw names."""
+    target = "fuzz_user_paths"
+
+    def path(limit, *components):
+        data = Input().integer(0, 80 * 1024, limit).integer(0, 8, len(components))
+        for component in components:
+            data.boolean(False)
+            if component == "..":
+                data.integer(0, 3, 0)
+            elif component in USER_PATH_ENTRIES:
+                data.integer(0, 3, 1).integer(0, len(USER_PATH_ENTRIES) - 1,
+                                              USER_PATH_ENTRIES.index(component))
+            else:
+                data.integer(0, 3, 2).string(component)
+        return data
+
+    write(target, "description", path(65536, "description"))
+    write(target, "fifo", path(65536, "fifo"))
+    write(target, "device", path(100, "device"))
+    write(target, "traversal", path(65536, "dir", "..", "dir", "description"))
+    write(target, "non-utf8-long-name", path(65536, b"\xff\xfe" * 150))
+
+
 def seeds_regressions():
     """Inputs that broke an invariant once, rebuilt here so that every run replays them."""
     # An adapter line with a negative bus number, named like the looked-up text.
@@ -357,6 +385,7 @@ def main():
     seeds_phase_calibration()
     seeds_phase_config()
     seeds_sim_config()
+    seeds_user_paths()
     seeds_regressions()
 
 

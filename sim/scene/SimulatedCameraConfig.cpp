@@ -2,15 +2,38 @@
 #include "sim/scene/SimulatedCameraConfig.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <set>
 #include <sstream>
+
+#include "core/UserFiles.h"
 
 namespace Quarvel {
 namespace sim {
 
 namespace {
+
+// Descriptions are a few hundred bytes; this leaves room for comments.
+constexpr size_t kMaxDescriptionBytes = 64 * 1024;
+// A path as far as a message shows it: control bytes and bytes outside ASCII escaped (a
+// name need not be UTF-8), at most 200 characters.
+std::string printable(const std::string& path) {
+    constexpr size_t kShown = 200;
+    std::string shown;
+    for (size_t i = 0; i < path.size() && i < kShown; ++i) {
+        const auto byte = static_cast<unsigned char>(path[i]);
+        if (byte >= 0x20 && byte < 0x7f) {
+            shown += static_cast<char>(byte);
+        } else {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            shown += escaped;
+        }
+    }
+    if (path.size() > kShown) shown += "...";
+    return shown;
+}
 
 std::string trim(const std::string& text) {
     const char* space = " \t\r\n";
@@ -148,20 +171,17 @@ bool SimulatedCameraConfig::parse(const std::string& text, SimulatedCameraConfig
 
 bool SimulatedCameraConfig::load(const std::string& path, SimulatedCameraConfig& out,
                                  std::string& error) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = "cannot read '" + path + "'";
-        return false;
-    }
-    std::ostringstream content;
-    content << file.rdbuf();
-    if (file.bad()) {
-        error = "cannot read '" + path + "'";
+    std::string content;
+    // A description is a few lines; the reader refuses FIFOs, devices and directories
+    // without waiting, and anything beyond the limit without reading it.
+    const UserPathStatus read = readUserFile(path.c_str(), kMaxDescriptionBytes, content);
+    if (read != UserPathStatus::Ok) {
+        error = "cannot read '" + printable(path) + "': " + describe(read);
         return false;
     }
     std::string reason;
-    if (!parse(content.str(), out, reason)) {
-        error = path + ": " + reason;
+    if (!parse(content, out, reason)) {
+        error = printable(path) + ": " + reason;
         return false;
     }
     return true;

@@ -16,6 +16,8 @@ DEPTH_TOLERANCE_MM = 5.0
 def pytest_configure(config):
     config.addinivalue_line(
         "markers", "slow: subprocess, signal and end-to-end tests (ctest label slow)")
+    config.addinivalue_line(
+        "markers", "soak: repeated lifecycles and a long stream (ctest label stress)")
 
 
 class Index:

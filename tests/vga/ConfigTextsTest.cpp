@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
 #include "device/ConfigFileWriter.h"
@@ -62,7 +63,7 @@ TEST_F(DefaultConfigFiles, WrittenInOrderWithExactSizesAndDigestsTruncatingOldCo
     }
 }
 
-TEST_F(DefaultConfigFiles, StopsAtTheFirstFileThatCannotBeCreated) {
+TEST_F(DefaultConfigFiles, StopsAtTheFirstNameThatCannotBeReplaced) {
     ASSERT_EQ(::mkdir(directory.file("ConfigCamera.json").c_str(), 0755), 0);
     ASSERT_TRUE(writeFile(directory.file("register.json"), "old"));
     EXPECT_FALSE(writeDefaultConfigFiles());
@@ -76,6 +77,12 @@ TEST_F(DefaultConfigFiles, StopsAtTheFirstFileThatCannotBeCreated) {
     EXPECT_FALSE(writeDefaultConfigFiles());
     EXPECT_FALSE(exists("ConfigCamera.json"));
     EXPECT_FALSE(exists("register.json"));
+    size_t entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(directory.path())) {
+        (void)entry;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 1u) << "a temporary file was left behind";
 }
 
 TEST_F(DefaultConfigFiles, ReadOnlyWorkingDirectoryFails) {
