@@ -1,6 +1,7 @@
 // The camera streaming 640x480 depth end to end: a synthetic sensor serving raw phase
 // frames of a known scene, the VGA device and the stand-in phase library.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -179,6 +180,30 @@ TEST_F(VgaCameraStream, CalibrationFileAndConfigurationDirectoryReachTheLibrary)
     }
     EXPECT_GT(blanked, 1000);
     EXPECT_EQ(camera.releaseFrame(frame), 0);
+    camera.stop();
+    EXPECT_EQ(camera.close(), 0);
+}
+
+TEST_F(VgaCameraStream, CalibrationReplacedWhileStreamingKeepsTheStreamAndReachesTheNextStart) {
+    // Single frequency reads table 0: every pixel 30 mm short, later 60 mm.
+    auto calibration = [](float offsetMm) {
+        return phase_test::calibrationFile(kWidth, kHeight, [offsetMm](int table, int, int) {
+            return table == 0 ? offsetMm : 0.0f;
+        });
+    };
+    ASSERT_TRUE(phase_test::writeFile(directory.file("cali.bin"), calibration(30.0f)));
+    ASSERT_EQ(camera.start(FrameType::DEPTH), 0);
+    EXPECT_LT(nextWorstError(1250.0, 30.0), 1.0);
+    // A user copies the new file in place (truncate, then write) while frames flow.
+    ASSERT_EQ(::truncate(directory.file("cali.bin").c_str(), 0), 0);
+    EXPECT_LT(nextWorstError(1250.0, 30.0), 1.0);
+    ASSERT_TRUE(phase_test::writeFile(directory.file("cali.bin"), calibration(60.0f)));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_LT(nextWorstError(1250.0, 30.0), 1.0) << "the running stream keeps its calibration";
+    }
+    camera.stop();
+    ASSERT_EQ(camera.start(FrameType::DEPTH), 0);
+    EXPECT_LT(nextWorstError(1250.0, 60.0), 1.0);
     camera.stop();
     EXPECT_EQ(camera.close(), 0);
 }
