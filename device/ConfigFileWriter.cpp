@@ -16,8 +16,8 @@ namespace Quarvel {
 
 namespace {
 
-// Readable by the phase library and by the user's other tools, as a plain create gave.
-constexpr mode_t kConfigFileMode = 0644;
+// Less the process's umask, as a plain create of the file gave before.
+constexpr mode_t kConfigFileMode = 0666;
 // A planted name takes one more try; a directory full of them is refused in the end.
 constexpr int kTemporaryNameAttempts = 16;
 

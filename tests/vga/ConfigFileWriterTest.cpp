@@ -128,6 +128,20 @@ TEST_F(ConfigFileWriterTest, WritesTheThreeTextsAndLeavesNothingElse) {
     EXPECT_EQ(entries(directory.path()).size(), 3u);
 }
 
+TEST_F(ConfigFileWriterTest, FilesTakeTheModeAPlainCreateGaveUnderTheUmask) {
+    for (const mode_t mask : {mode_t{022}, mode_t{077}, mode_t{002}}) {
+        const mode_t previous = ::umask(mask);
+        const bool written = writeDefaultConfigFiles(calls);
+        ::umask(previous);
+        ASSERT_TRUE(written);
+        for (const char* name : kNames) {
+            struct stat status;
+            ASSERT_EQ(::stat(directory.file(name).c_str(), &status), 0);
+            EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask) << name << " umask " << mask;
+        }
+    }
+}
+
 TEST_F(ConfigFileWriterTest, APlantedLinkIsReplacedAndItsTargetStaysUntouched) {
     TemporaryDirectory elsewhere;
     const std::string victim = elsewhere.file("thesis.tex");
