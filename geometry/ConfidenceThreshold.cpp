@@ -1,6 +1,7 @@
 // Amplitude or confidence threshold, and the shared row of missing depth.
 #include <cmath>
 
+#include "core/InstructionSetClones.h"
 #include "geometry/FilterArguments.h"
 
 namespace Quarvel {
@@ -13,6 +14,7 @@ const float* noDepthRow() {
 }
 }  // namespace detail
 
+QUARVEL_INSTRUCTION_SET_CLONES
 int thresholdByConfidence(Image depth, Image confidence, float minimum, Output out, int width,
                           int height) {
     if (!detail::buffersAccepted(depth, out, width, height) ||
@@ -23,7 +25,8 @@ int thresholdByConfidence(Image depth, Image confidence, float minimum, Output o
     const float* c = confidence.data;
     float* o = out.data;
     for (size_t i = 0; i < pixels; ++i) {
-        o[i] = c[i] >= minimum ? detail::depthOrZero(d[i]) : 0.0f;
+        const bool keep = (c[i] >= minimum) & detail::hasDepth(d[i]);
+        o[i] = keep ? d[i] : 0.0f;
     }
     return 0;
 }

@@ -1,11 +1,13 @@
 // Smoothing over a window that leaves out pixels of another surface.
 #include <cmath>
 
+#include "core/InstructionSetClones.h"
 #include "geometry/FilterArguments.h"
 
 namespace Quarvel {
 namespace DepthFilters {
 
+QUARVEL_INSTRUCTION_SET_CLONES
 int smoothPreservingEdges(Image depth, int radius, float maxStepMm, Output out, int width,
                           int height) {
     if (!detail::buffersAccepted(depth, out, width, height) || radius < 1 || radius > 3 ||
@@ -31,7 +33,7 @@ int smoothPreservingEdges(Image depth, int radius, float maxStepMm, Output out, 
                 for (int x = begin; x < end; ++x) {
                     const float centre = depthOrZero(row[x]);
                     const float value = depthOrZero(other[x + dx]);
-                    const bool close = value > 0.0f && std::fabs(value - centre) <= maxStepMm;
+                    const bool close = (value > 0.0f) & (std::fabs(value - centre) <= maxStepMm);
                     sums[x] += close ? value : 0.0f;
                     counts[x] += close ? 1.0f : 0.0f;
                 }

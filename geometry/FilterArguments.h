@@ -26,9 +26,10 @@ inline bool buffersAccepted(Image in, Output out, int width, int height) {
     return in.data + pixels <= outBegin || outEnd <= in.data;
 }
 
-// Depth that counts: positive and finite (NaN fails every comparison).
+// Depth that counts: positive and finite (NaN fails every comparison). Bitwise '&', not
+// '&&': no branch, so the filters' loops vectorise.
 inline bool hasDepth(float depth) {
-    return depth > 0.0f && depth < std::numeric_limits<float>::infinity();
+    return (depth > 0.0f) & (depth < std::numeric_limits<float>::infinity());
 }
 inline float depthOrZero(float depth) { return hasDepth(depth) ? depth : 0.0f; }
 

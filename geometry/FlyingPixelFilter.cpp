@@ -1,6 +1,8 @@
 // Removal of mixed returns that float between a foreground and a background surface.
+#include <algorithm>
 #include <cmath>
 
+#include "core/InstructionSetClones.h"
 #include "geometry/FilterArguments.h"
 
 namespace Quarvel {
@@ -8,24 +10,27 @@ namespace DepthFilters {
 
 namespace {
 
-// Neighbours without depth (0) never count as far: they cannot tell an edge.
-inline bool far(float neighbour, float centre, float step) {
-    return neighbour > 0.0f && std::fabs(neighbour - centre) > step;
-}
-
-// up/down/left/right and the two diagonals' ends around the centre c.
+// The centre c and its neighbours: left/right, up/down and the two diagonals' ends. The
+// largest of the two steps along each line, then the smallest over the lines: the pixel
+// flies when even that is beyond the step (min/max keep the loop branch-free).
 inline float keepOrDrop(float c, float left, float right, float up, float down, float upLeft,
                         float downRight, float upRight, float downLeft, float relativeStep) {
     const float step = relativeStep * c;
-    const bool flying = (far(left, c, step) & far(right, c, step)) |
-                        (far(up, c, step) & far(down, c, step)) |
-                        (far(upLeft, c, step) & far(downRight, c, step)) |
-                        (far(upRight, c, step) & far(downLeft, c, step));
-    return flying ? 0.0f : c;
+    auto distance = [c](float neighbour) {
+        // Neighbours without depth (0) never count as far: they cannot tell an edge.
+        return neighbour > 0.0f ? std::fabs(neighbour - c) : 0.0f;
+    };
+    const float horizontal = std::min(distance(left), distance(right));
+    const float vertical = std::min(distance(up), distance(down));
+    const float falling = std::min(distance(upLeft), distance(downRight));
+    const float rising = std::min(distance(upRight), distance(downLeft));
+    const float nearest = std::max(std::max(horizontal, vertical), std::max(falling, rising));
+    return nearest > step ? 0.0f : c;
 }
 
 }  // namespace
 
+QUARVEL_INSTRUCTION_SET_CLONES
 int removeFlyingPixels(Image depth, float maxRelativeStep, Output out, int width, int height) {
     if (!detail::buffersAccepted(depth, out, width, height) || !(maxRelativeStep > 0.0f))
         return detail::kInvalidParameter;

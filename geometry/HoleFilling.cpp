@@ -1,11 +1,13 @@
 // Filling of pixels without depth from their neighbours.
 #include <algorithm>
 
+#include "core/InstructionSetClones.h"
 #include "geometry/FilterArguments.h"
 
 namespace Quarvel {
 namespace DepthFilters {
 
+QUARVEL_INSTRUCTION_SET_CLONES
 int fillHoles(Image depth, int minNeighbours, Output out, int width, int height) {
     if (!detail::buffersAccepted(depth, out, width, height) || minNeighbours < 1 ||
         minNeighbours > 8)

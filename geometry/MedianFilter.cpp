@@ -1,6 +1,7 @@
 // 3x3 median by a 19-comparison selection network, branch-free for the vectoriser.
 #include <algorithm>
 
+#include "core/InstructionSetClones.h"
 #include "geometry/FilterArguments.h"
 
 namespace Quarvel {
@@ -28,6 +29,7 @@ inline float medianOf9(float p0, float p1, float p2, float p3, float p4, float p
 
 }  // namespace
 
+QUARVEL_INSTRUCTION_SET_CLONES
 int median3x3(Image depth, Output out, int width, int height) {
     if (!detail::buffersAccepted(depth, out, width, height)) return detail::kInvalidParameter;
     using detail::depthOrZero;

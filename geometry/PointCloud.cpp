@@ -4,10 +4,15 @@
 #include <cmath>
 #include <limits>
 
+#include "core/InstructionSetClones.h"
+
 namespace Quarvel {
 
 namespace {
-inline bool hasDepth(float depth) { return depth > 0.0f && depth < std::numeric_limits<float>::infinity(); }
+// Positive and finite; '&' keeps the per-pixel loop free of branches.
+inline bool hasDepth(float depth) {
+    return (depth > 0.0f) & (depth < std::numeric_limits<float>::infinity());
+}
 }  // namespace
 
 PointCloud::PointCloud(const Intrinsics& lensIntrinsics) : intrinsics(lensIntrinsics) {
@@ -29,6 +34,7 @@ PointCloud::PointCloud(const Intrinsics& lensIntrinsics) : intrinsics(lensIntrin
     }
 }
 
+QUARVEL_INSTRUCTION_SET_CLONES
 long PointCloud::compute(const float* depth, size_t depthCount, float scale, float* points,
                          size_t pointCapacity) const {
     const size_t count = pixels();
