@@ -1,7 +1,7 @@
 """The depth filters of quarvel.geometry per frame, next to numpy (and OpenCV where it has the
 same filter) implementations of the same rule. Prints a table; main() returns the rows.
 
-    PYTHONPATH=build/python /usr/bin/python3 bench/filter_baselines.py
+    PYTHONPATH=build/python /usr/bin/python3 bench/filter_baselines.py [--json]
 """
 import sys
 import time
@@ -164,5 +164,9 @@ def table(rows):
 
 
 if __name__ == "__main__":
-    print(table(main()))
-    sys.exit(0)
+    measured = main()
+    if "--json" in sys.argv[1:]:
+        import json
+        print(json.dumps(measured))
+    else:
+        print(table(measured))
