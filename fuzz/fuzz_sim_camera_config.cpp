@@ -38,8 +38,7 @@ bool same(const SimulatedCameraConfig& a, const SimulatedCameraConfig& b) {
            a.wallDistanceMm == b.wallDistanceMm && a.framesPerSecond == b.framesPerSecond &&
            a.bitWidth == b.bitWidth && a.noise == b.noise && a.seed == b.seed &&
            a.signalScale == b.signalScale && a.ambientScale == b.ambientScale &&
-           a.unthrottled == b.unthrottled && a.replay == b.replay &&
-           a.mixedPixels == b.mixedPixels;
+           a.unthrottled == b.unthrottled && a.replay == b.replay && a.mixedPixels == b.mixedPixels;
 }
 
 std::string number(double value) {

@@ -138,8 +138,8 @@ int readCameraInfo(const std::string& path, Intrinsics& out, std::string& error)
     return 0;
 }
 
-int resolveIntrinsics(const std::string& calibrationPath, int width, int height,
-                      Intrinsics& out, std::string& error) {
+int resolveIntrinsics(const std::string& calibrationPath, int width, int height, Intrinsics& out,
+                      std::string& error) {
     if (calibrationPath.empty()) {
         out = Intrinsics::nominal(width, height);
         return 0;

@@ -19,7 +19,7 @@ int readCameraInfo(const std::string& path, Intrinsics& out, std::string& error)
 // size), else the nominal values (Intrinsics::nominal). The phase library's calibration
 // file holds only per-pixel distance offsets, so it is no source of intrinsics.
 // Returns 0, or -1 with a reason when the named file is unusable.
-int resolveIntrinsics(const std::string& calibrationPath, int width, int height,
-                      Intrinsics& out, std::string& error);
+int resolveIntrinsics(const std::string& calibrationPath, int width, int height, Intrinsics& out,
+                      std::string& error);
 
 }  // namespace Quarvel

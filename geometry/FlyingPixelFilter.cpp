@@ -52,11 +52,11 @@ int removeFlyingPixels(Image depth, float maxRelativeStep, Output out, int width
         };
         edgePixel(0);
         for (int x = 1; x + 1 < width; ++x) {
-            o[x] = keepOrDrop(depthOrZero(row[x]), depthOrZero(row[x - 1]),
-                              depthOrZero(row[x + 1]), depthOrZero(above[x]),
-                              depthOrZero(below[x]), depthOrZero(above[x - 1]),
-                              depthOrZero(below[x + 1]), depthOrZero(above[x + 1]),
-                              depthOrZero(below[x - 1]), maxRelativeStep);
+            o[x] =
+                keepOrDrop(depthOrZero(row[x]), depthOrZero(row[x - 1]), depthOrZero(row[x + 1]),
+                           depthOrZero(above[x]), depthOrZero(below[x]), depthOrZero(above[x - 1]),
+                           depthOrZero(below[x + 1]), depthOrZero(above[x + 1]),
+                           depthOrZero(below[x - 1]), maxRelativeStep);
         }
         if (width > 1) edgePixel(width - 1);
     }

@@ -19,7 +19,7 @@ int fillHoles(Image depth, int minNeighbours, Output out, int width, int height)
         const float* above = y > 0 ? row - width : zeros;
         const float* below = y + 1 < height ? row + width : zeros;
         float* o = out.data + static_cast<size_t>(y) * width;
-        auto fill = [minNeighbours](float centre, const float (&n)[8]) {
+        auto fill = [minNeighbours](float centre, const float(&n)[8]) {
             int counted = 0;
             float farthest = 0.0f;
             for (float value : n) {
@@ -32,8 +32,9 @@ int fillHoles(Image depth, int minNeighbours, Output out, int width, int height)
             return x < 0 || x >= width ? 0.0f : depthOrZero(r[x]);
         };
         auto edgePixel = [&](int x) {
-            const float n[8] = {at(above, x - 1), at(above, x), at(above, x + 1), at(row, x - 1),
-                                at(row, x + 1),   at(below, x - 1), at(below, x), at(below, x + 1)};
+            const float n[8] = {at(above, x - 1), at(above, x),    at(above, x + 1),
+                                at(row, x - 1),   at(row, x + 1),  at(below, x - 1),
+                                at(below, x),     at(below, x + 1)};
             o[x] = fill(at(row, x), n);
         };
         edgePixel(0);

@@ -30,8 +30,8 @@ Intrinsics Intrinsics::nominal(int width, int height) {
 }
 
 bool Intrinsics::valid() const {
-    const double values[] = {fx, fy, cx, cy, distortion.k1, distortion.k2,
-                             distortion.p1, distortion.p2, distortion.k3};
+    const double values[] = {
+        fx, fy, cx, cy, distortion.k1, distortion.k2, distortion.p1, distortion.p2, distortion.k3};
     for (double value : values) {
         if (!std::isfinite(value)) return false;
     }

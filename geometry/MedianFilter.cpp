@@ -17,12 +17,24 @@ inline void order(float& a, float& b) {
 
 inline float medianOf9(float p0, float p1, float p2, float p3, float p4, float p5, float p6,
                        float p7, float p8) {
-    order(p1, p2); order(p4, p5); order(p7, p8);
-    order(p0, p1); order(p3, p4); order(p6, p7);
-    order(p1, p2); order(p4, p5); order(p7, p8);
-    order(p0, p3); order(p5, p8); order(p4, p7);
-    order(p3, p6); order(p1, p4); order(p2, p5);
-    order(p4, p7); order(p4, p2); order(p6, p4);
+    order(p1, p2);
+    order(p4, p5);
+    order(p7, p8);
+    order(p0, p1);
+    order(p3, p4);
+    order(p6, p7);
+    order(p1, p2);
+    order(p4, p5);
+    order(p7, p8);
+    order(p0, p3);
+    order(p5, p8);
+    order(p4, p7);
+    order(p3, p6);
+    order(p1, p4);
+    order(p2, p5);
+    order(p4, p7);
+    order(p4, p2);
+    order(p6, p4);
     order(p4, p2);
     return p4;
 }
@@ -47,11 +59,10 @@ int median3x3(Image depth, Output out, int width, int height) {
         };
         edgePixel(0);
         for (int x = 1; x + 1 < width; ++x) {
-            o[x] = medianOf9(depthOrZero(above[x - 1]), depthOrZero(above[x]),
-                             depthOrZero(above[x + 1]), depthOrZero(row[x - 1]),
-                             depthOrZero(row[x]), depthOrZero(row[x + 1]),
-                             depthOrZero(below[x - 1]), depthOrZero(below[x]),
-                             depthOrZero(below[x + 1]));
+            o[x] = medianOf9(
+                depthOrZero(above[x - 1]), depthOrZero(above[x]), depthOrZero(above[x + 1]),
+                depthOrZero(row[x - 1]), depthOrZero(row[x]), depthOrZero(row[x + 1]),
+                depthOrZero(below[x - 1]), depthOrZero(below[x]), depthOrZero(below[x + 1]));
         }
         if (width > 1) edgePixel(width - 1);
     }

@@ -31,8 +31,8 @@ int TemporalFilter::apply(Image depth, Output out) {
     for (size_t i = 0; i < pixels; ++i) {
         const float current = detail::depthOrZero(d[i]);
         const float previous = h[i];
-        const bool continues = (current > 0.0f) & (previous > 0.0f) &
-                               (std::fabs(current - previous) <= jump);
+        const bool continues =
+            (current > 0.0f) & (previous > 0.0f) & (std::fabs(current - previous) <= jump);
         const float averaged = previous + weight * (current - previous);
         const float value = continues ? averaged : current;
         h[i] = value;

@@ -9,8 +9,9 @@ namespace native {
 namespace {
 
 void check(int status, const char* filter) {
-    if (status != 0) throw py::value_error(std::string(filter) + ": invalid arguments (status " +
-                                           std::to_string(status) + ")");
+    if (status != 0)
+        throw py::value_error(std::string(filter) + ": invalid arguments (status " +
+                              std::to_string(status) + ")");
 }
 
 FloatArray sameShapeOutput(const ImageArgument& depth, const py::object& out) {
@@ -40,8 +41,8 @@ void registerFilters(py::module_& module) {
         [](const py::object& depthObject, float maxRelativeStep, const py::object& out) {
             const ImageArgument depth = imageArgument(depthObject, "depth");
             FloatArray result = sameShapeOutput(depth, out);
-            check(DepthFilters::removeFlyingPixels(depth.image(), maxRelativeStep,
-                                                   outputOf(result), depth.width, depth.height),
+            check(DepthFilters::removeFlyingPixels(depth.image(), maxRelativeStep, outputOf(result),
+                                                   depth.width, depth.height),
                   "remove_flying_pixels");
             return result;
         },
@@ -73,9 +74,9 @@ void registerFilters(py::module_& module) {
         [](const py::object& depthObject, const py::object& out) {
             const ImageArgument depth = imageArgument(depthObject, "depth");
             FloatArray result = sameShapeOutput(depth, out);
-            check(DepthFilters::median3x3(depth.image(), outputOf(result), depth.width,
-                                          depth.height),
-                  "median3x3");
+            check(
+                DepthFilters::median3x3(depth.image(), outputOf(result), depth.width, depth.height),
+                "median3x3");
             return result;
         },
         py::arg("depth"), py::arg("out") = py::none());

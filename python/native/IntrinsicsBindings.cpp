@@ -75,7 +75,8 @@ void registerIntrinsics(py::module_& module) {
         [](const std::string& path) -> py::tuple {
             Intrinsics intrinsics;
             std::string error;
-            if (readCameraInfo(path, intrinsics, error) != 0) return py::make_tuple(py::none(), error);
+            if (readCameraInfo(path, intrinsics, error) != 0)
+                return py::make_tuple(py::none(), error);
             return py::make_tuple(intrinsics, py::none());
         },
         py::arg("path"));

@@ -27,7 +27,8 @@ FloatArray outputArray(const py::object& out, const std::vector<py::ssize_t>& sh
     for (size_t axis = 0; sameShape && axis < shape.size(); ++axis)
         sameShape = given.shape(axis) == shape[axis];
     if (!float32 || !contiguous || !writable || !sameShape)
-        throw py::value_error("out must be a writable C-contiguous float32 array of the result's shape");
+        throw py::value_error(
+            "out must be a writable C-contiguous float32 array of the result's shape");
     return FloatArray::ensure(given);
 }
 

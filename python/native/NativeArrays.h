@@ -20,9 +20,7 @@ struct ImageArgument {
     int width = 0;
     int height = 0;
 
-    DepthFilters::Image image() const {
-        return {array.data(), static_cast<size_t>(array.size())};
-    }
+    DepthFilters::Image image() const { return {array.data(), static_cast<size_t>(array.size())}; }
 };
 
 ImageArgument imageArgument(const py::handle& object, const char* name);

@@ -29,13 +29,15 @@ void registerPointCloud(py::module_& module) {
         .def_property_readonly("width", &PointCloud::width)
         .def_property_readonly("height", &PointCloud::height)
         .def_property_readonly("intrinsics", &PointCloud::lens)
-        .def_property_readonly("rays", [](const PointCloud& cloud) {
-            const std::vector<float>& rays = cloud.rays();
-            FloatArray result({static_cast<py::ssize_t>(cloud.height()),
-                               static_cast<py::ssize_t>(cloud.width()), py::ssize_t{3}});
-            std::copy(rays.begin(), rays.end(), result.mutable_data());
-            return result;
-        })
+        .def_property_readonly(
+            "rays",
+            [](const PointCloud& cloud) {
+                const std::vector<float>& rays = cloud.rays();
+                FloatArray result({static_cast<py::ssize_t>(cloud.height()),
+                                   static_cast<py::ssize_t>(cloud.width()), py::ssize_t{3}});
+                std::copy(rays.begin(), rays.end(), result.mutable_data());
+                return result;
+            })
         .def(
             "organised",
             [](const PointCloud& cloud, const py::object& depthObject, float scale,
@@ -62,13 +64,13 @@ void registerPointCloud(py::module_& module) {
                 const py::ssize_t pixels = depth.array.size();
                 FloatArray points({pixels, py::ssize_t{3}});
                 FloatArray amplitudes({coloured ? pixels : py::ssize_t{0}});
-                const long count = cloud.computeDense(
-                    depth.array.data(), static_cast<size_t>(pixels),
-                    coloured ? amplitude.array.data() : nullptr,
-                    coloured ? static_cast<size_t>(pixels) : 0, scale, points.mutable_data(),
-                    static_cast<size_t>(points.size()),
-                    coloured ? amplitudes.mutable_data() : nullptr,
-                    static_cast<size_t>(amplitudes.size()));
+                const long count =
+                    cloud.computeDense(depth.array.data(), static_cast<size_t>(pixels),
+                                       coloured ? amplitude.array.data() : nullptr,
+                                       coloured ? static_cast<size_t>(pixels) : 0, scale,
+                                       points.mutable_data(), static_cast<size_t>(points.size()),
+                                       coloured ? amplitudes.mutable_data() : nullptr,
+                                       static_cast<size_t>(amplitudes.size()));
                 points.resize({static_cast<py::ssize_t>(count), py::ssize_t{3}}, false);
                 if (!coloured) return py::make_tuple(points, py::none());
                 amplitudes.resize({static_cast<py::ssize_t>(count)}, false);

@@ -245,16 +245,16 @@ GroundTruth Scene::render(const CameraGeometry& geometry) const {
     const double floorOffset = 650.0 * s / std::sqrt(1.0 + 0.08 * 0.08);
 
     auto trace = [&](double column, double row) {
-        const Vec3 direction = normalised({(column - 0.5 * geometry.width) / focal,
-                                           (row - 0.5 * geometry.height) / focal, 1.0});
+        const Vec3 direction = normalised(
+            {(column - 0.5 * geometry.width) / focal, (row - 0.5 * geometry.height) / focal, 1.0});
         Hit hit;
         if (sceneKind == SceneKind::Wall) {
             hitPlane(direction, {0, 0, 1}, wallDistance, 0.7, hit);
         } else {
             hitPlane(direction, {0, 0, 1}, 3000.0 * s, 0.6, hit);
             hitPlane(direction, floorNormal, floorOffset, 0.35, hit);
-            hitBox(direction, s * Vec3{-520.0, 289.0, 1700.0}, 225.0 * s, 25.0 * kPi / 180.0,
-                   0.8, hit);
+            hitBox(direction, s * Vec3{-520.0, 289.0, 1700.0}, 225.0 * s, 25.0 * kPi / 180.0, 0.8,
+                   hit);
             hitSphere(direction, s * Vec3{450.0, 270.0, 1250.0}, 280.0 * s, 0.9, hit);
         }
         return std::make_pair(direction, hit);
@@ -283,8 +283,8 @@ GroundTruth Scene::render(const CameraGeometry& geometry) const {
             truth.ambient[i] = static_cast<float>(reflectivity * skyLight);
         }
     }
-    if (geometry.subpixelSamples > 1) mixEdgePixels(geometry, truth, trace, reflectivityAt,
-                                                     incidenceAt);
+    if (geometry.subpixelSamples > 1)
+        mixEdgePixels(geometry, truth, trace, reflectivityAt, incidenceAt);
     return truth;
 }
 

@@ -110,11 +110,11 @@ TEST(DepthFiltersTest, HolesAreFilledFromTheFarthestNeighbourOnlyWhenSurrounded)
     };
     std::vector<float> filtered(depth.size());
     ASSERT_EQ(fillHoles(in(depth), 5, out(filtered), width, height), 0);
-    EXPECT_EQ(filtered[6], 1000.0f);    // eight neighbours on one surface
-    EXPECT_EQ(filtered[13], 2000.0f);   // five neighbours, the farthest 2000
-    EXPECT_EQ(filtered[19], 0.0f);      // corner: two neighbours with depth of three
-    EXPECT_EQ(filtered[15], 0.0f);      // bottom edge: three of five
-    EXPECT_EQ(filtered[0], 1000.0f);    // pixels with depth stay as they are
+    EXPECT_EQ(filtered[6], 1000.0f);   // eight neighbours on one surface
+    EXPECT_EQ(filtered[13], 2000.0f);  // five neighbours, the farthest 2000
+    EXPECT_EQ(filtered[19], 0.0f);     // corner: two neighbours with depth of three
+    EXPECT_EQ(filtered[15], 0.0f);     // bottom edge: three of five
+    EXPECT_EQ(filtered[0], 1000.0f);   // pixels with depth stay as they are
     EXPECT_EQ(fillHoles(in(depth), 9, out(filtered), width, height), 1);
 }
 

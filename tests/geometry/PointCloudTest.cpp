@@ -29,7 +29,8 @@ TEST(PointCloudTest, WallAlongTheRaysComesOutAsThePlaneFacingTheCamera) {
     const PointCloud cloud(geometrytest::simulatedLens(geometry));
     const std::vector<float> points = organisedCloud(cloud, truth.distanceMm);
     std::vector<Point> wall;
-    for (size_t i = 0; i < cloud.pixels(); ++i) wall.push_back({points[3 * i], points[3 * i + 1], points[3 * i + 2]});
+    for (size_t i = 0; i < cloud.pixels(); ++i)
+        wall.push_back({points[3 * i], points[3 * i + 1], points[3 * i + 2]});
     const geometrytest::PlaneFit fit = geometrytest::fitPlane(wall);
     EXPECT_LT(fit.rmsResidual, 0.01);
     EXPECT_LT(fit.tiltDegrees, 0.001);
@@ -54,7 +55,8 @@ TEST(PointCloudTest, SphereAndBoxOfTheStandardSceneAreAtTheirTruePlaces) {
     double worstBoxError = 0;
     for (size_t i = 0; i < cloud.pixels(); ++i) {
         const Point p{points[3 * i], points[3 * i + 1], points[3 * i + 2]};
-        const double dx = p.x - sphereCentre.x, dy = p.y - sphereCentre.y, dz = p.z - sphereCentre.z;
+        const double dx = p.x - sphereCentre.x, dy = p.y - sphereCentre.y,
+                     dz = p.z - sphereCentre.z;
         // The sphere rests on the floor (at y = 550 below it): leave the floor out.
         if (std::sqrt(dx * dx + dy * dy + dz * dz) < 300.0 && p.y < 500.0) sphere.push_back(p);
         // In the box's own frame every point of it lies on a face: largest |coordinate| 225.
@@ -119,7 +121,8 @@ TEST(PointCloudTest, PixelsWithoutDepthBecomeNaNOrAreLeftOutOfTheDenseCloud) {
     EXPECT_EQ(denseAmplitude[1], 14);
     EXPECT_EQ(denseAmplitude[7], 21);
     // Metres: the length of the first point is its depth / 1000.
-    EXPECT_NEAR(std::sqrt(dense[0] * dense[0] + dense[1] * dense[1] + dense[2] * dense[2]), 1.0, 1e-6);
+    EXPECT_NEAR(std::sqrt(dense[0] * dense[0] + dense[1] * dense[1] + dense[2] * dense[2]), 1.0,
+                1e-6);
     // Buffers too small are refused.
     EXPECT_EQ(cloud.compute(depth.data(), 11, 1.0f, points.data(), points.size()), -1);
     EXPECT_EQ(cloud.compute(depth.data(), 12, 1.0f, points.data(), 35), -1);

@@ -13,7 +13,9 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-int decoded(uint16_t sample) { return (sample & 0x400) ? int(sample & 0x7FF) - 0x800 : sample & 0x7FF; }
+int decoded(uint16_t sample) {
+    return (sample & 0x400) ? int(sample & 0x7FF) - 0x800 : sample & 0x7FF;
+}
 
 }  // namespace
 
