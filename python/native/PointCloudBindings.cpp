@@ -63,7 +63,7 @@ void registerPointCloud(py::module_& module) {
                 }
                 const py::ssize_t pixels = depth.array.size();
                 FloatArray points({pixels, py::ssize_t{3}});
-                FloatArray amplitudes({coloured ? pixels : py::ssize_t{0}});
+                FloatArray amplitudes(std::vector<py::ssize_t>{coloured ? pixels : 0});
                 const long count =
                     cloud.computeDense(depth.array.data(), static_cast<size_t>(pixels),
                                        coloured ? amplitude.array.data() : nullptr,
