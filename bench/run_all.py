@@ -78,6 +78,18 @@ def run_pipeline(build, scratch):
     return json.load(open(out))
 
 
+def depth_filters(build):
+    """Rows of filter_baselines.py (quarvel.geometry against numpy and OpenCV), or the reason
+    they are missing."""
+    script = os.path.join(HERE, "filter_baselines.py")
+    environment = dict(os.environ, PYTHONPATH=os.path.join(build, "python"))
+    result = subprocess.run([sys.executable, script, "--json"], capture_output=True, text=True,
+                            env=environment)
+    if result.returncode != 0:
+        return None, result.stderr.strip().splitlines()[-1] if result.stderr else "failed"
+    return json.loads(result.stdout), None
+
+
 def python_consumer(build):
     script = os.path.join(HERE, "python_consumer.py")
     if not os.path.exists(script):
@@ -128,6 +140,7 @@ def main():
         phase, phase_numpy = run_phase_library(build, scratch)
         pipeline = run_pipeline(build, scratch)
     consumer, consumer_missing = python_consumer(build)
+    filters, filters_missing = depth_filters(build)
 
     # 240x180 depth.
     fast = k["HqvgaPhaseImage"]["us"]
@@ -215,6 +228,21 @@ def main():
     else:
         table.missing("pipeline hqvga depth fps, Python consumer", consumer_missing)
 
+    # Depth filters of quarvel.geometry, per frame, against numpy (and OpenCV) of the same rule.
+    if filters:
+        for row in filters:
+            label = f"filter {row['filter']} {row['size']}"
+            ratio = row["numpy_us"] / row["quarvel_us"]
+            table.add(label, row["quarvel_us"], "us/frame", "numpy same filter us",
+                      row["numpy_us"], ratio, ">= 5x faster", ratio >= 5)
+            if row["opencv_us"] is not None:
+                table.add(label + " vs OpenCV", row["quarvel_us"], "us/frame",
+                          "OpenCV same filter us", row["opencv_us"],
+                          row["opencv_us"] / row["quarvel_us"], ">= 5x faster",
+                          row["opencv_us"] / row["quarvel_us"] >= 5)
+    else:
+        table.missing("depth filters", filters_missing)
+
     results = {
         "machine": {"cpu": platform.processor() or platform.machine(),
                     "cores": os.cpu_count(), "python": platform.python_version(),
@@ -225,7 +253,7 @@ def main():
         "figures": table.rows,
         "raw": {"kernels": k, "pipeline": pipeline, "numpy": numpy_result,
                 "phase_library_and_numpy_us": phase,
-                "python_consumer": consumer},
+                "python_consumer": consumer, "depth_filters": filters},
         "seconds": time.time() - started,
     }
     with open(os.path.join(HERE, "results.json"), "w") as out:

@@ -29,6 +29,7 @@ SimulatedCameraConfig unusual() {
     config.ambientScale = 4.0;
     config.unthrottled = true;
     config.replay = true;
+    config.mixedPixels = true;
     return config;
 }
 
@@ -37,7 +38,7 @@ bool same(const SimulatedCameraConfig& a, const SimulatedCameraConfig& b) {
            a.wallDistanceMm == b.wallDistanceMm && a.framesPerSecond == b.framesPerSecond &&
            a.bitWidth == b.bitWidth && a.noise == b.noise && a.seed == b.seed &&
            a.signalScale == b.signalScale && a.ambientScale == b.ambientScale &&
-           a.unthrottled == b.unthrottled && a.replay == b.replay;
+           a.unthrottled == b.unthrottled && a.replay == b.replay && a.mixedPixels == b.mixedPixels;
 }
 
 std::string number(double value) {
@@ -69,6 +70,7 @@ std::string written(const SimulatedCameraConfig& c) {
              : c.unthrottled ? "unthrottled"
                              : "realtime") +
             "\n";
+    text += std::string("mixed_pixels = ") + (c.mixedPixels ? "on" : "off") + "\n";
     return text;
 }
 

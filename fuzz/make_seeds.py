@@ -315,7 +315,7 @@ def seeds_sim_config():
           "noise = on\nseed = 7\n")
     write(target, "every-key", "sensor = hqvga\nvga_frequency = single\nscene = wall\n"
           "wall_distance_mm = 2500\nfps = 60\nbit_width = 10\nnoise = off\nseed = 0x2a\n"
-          "signal = 0.5\nambient = 3\npacing = unthrottled\n")
+          "signal = 0.5\nambient = 3\npacing = unthrottled\nmixed_pixels = on\n")
     write(target, "replay", "sensor=vga\r\npacing = replay # benchmarks\n")
     write(target, "refused", "fps = 61\n")
     write(target, "empty", "")
@@ -347,6 +347,20 @@ def seeds_user_paths():
     write(target, "device", path(100, "device"))
     write(target, "traversal", path(65536, "dir", "..", "dir", "description"))
     write(target, "non-utf8-long-name", path(65536, b"\xff\xfe" * 150))
+
+
+def seeds_camera_info():
+    target = "fuzz_camera_info"
+    write(target, "ros-vga", "image_width: 640\nimage_height: 480\ncamera_name: quarvel\n"
+          "camera_matrix:\n  rows: 3\n  cols: 3\n  data: [512.5, 0, 321.25,\n"
+          "         0, 511.0, 238.75, 0, 0, 1]\ndistortion_model: plumb_bob\n"
+          "distortion_coefficients:\n  rows: 1\n  cols: 5\n"
+          "  data: [-0.25, 0.07, 0.001, -0.0005, -0.01]\n")
+    write(target, "no-distortion", "image_width: 240 # hqvga\nimage_height: 180\n"
+          "camera_matrix:\n  data: [192.04, 0, 119.5, 0, 192.04, 89.5, 0, 0, 1]\n")
+    write(target, "refused", "image_width: 240\nimage_height: 180\ndistortion_model: fisheye\n"
+          "camera_matrix:\n  data: [1, 0, 0, 0, 1, 0, 0, 0, 1]\n")
+    write(target, "unclosed", "image_width: 1\nimage_height: 1\ncamera_matrix:\n  data: [1, 2\n")
 
 
 def seeds_regressions():
@@ -386,6 +400,7 @@ def main():
     seeds_phase_config()
     seeds_sim_config()
     seeds_user_paths()
+    seeds_camera_info()
     seeds_regressions()
 
 

@@ -5,6 +5,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${BUILD_DIR:-$root/build}
 "$root/scripts/install-deps.sh"
+# OpenCV: the baseline of the depth filters' benchmark (bench/filter_baselines.py).
+"$root/scripts/install-deps.sh" python3-opencv
 BUILD_DIR="$build_dir" "$root/scripts/build.sh" >/dev/null
 # Older OpenBLAS settings of this environment slow numpy; they do not touch its arctan2,
 # but the baseline should be what a user's numpy does.

@@ -78,6 +78,10 @@ if(PYTHON)
   file(WRITE ${WORK_DIR}/where_from.py [=[
 import QuarvelDepthCamera
 import quarvel_tools
+import quarvel.geometry
+# The quarvel package's extension loads the same installed library.
+assert quarvel.geometry.intrinsics_for(240, 180).cx == 119.5
+assert quarvel.__file__.startswith(QuarvelDepthCamera.__file__.rsplit("/", 1)[0])
 print(QuarvelDepthCamera.__file__)
 with open("/proc/self/maps") as maps:
     print(next(line.split()[-1] for line in maps if "libquarvel_depth_camera" in line))

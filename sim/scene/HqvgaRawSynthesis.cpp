@@ -41,7 +41,11 @@ HqvgaRawSynthesis::HqvgaRawSynthesis(const GroundTruth& groundTruth,
     shortRangeSaturated.assign(pixels, 0);
 
     for (int i = 0; i < pixels; ++i) {
-        const double a = params.signalLsb * truth.relativeSignal(i);
+        // A mixed pixel adds the phasors of the two surfaces it sees.
+        GroundTruth::Return returns[2];
+        const int surfaces = truth.returns(i, returns);
+        double a = 0;
+        for (int r = 0; r < surfaces; ++r) a += params.signalLsb * returns[r].signal;
         const double ambient = params.ambientLsb * truth.ambient[i];
         amplitude[i] = static_cast<float>(a);
         // Both taps together hold the ambient twice and the active light once.
@@ -51,13 +55,20 @@ HqvgaRawSynthesis::HqvgaRawSynthesis(const GroundTruth& groundTruth,
 
         for (HqvgaModulation modulation :
              {HqvgaModulation::LongRange, HqvgaModulation::ShortRange}) {
-            const double phi = 2.0 * kPi * truth.distanceMm[i] / unambiguousRangeMm(modulation);
             std::vector<float>& means =
                 modulation == HqvgaModulation::ShortRange ? shortRangeMeans : longRangeMeans;
             bool clipped = false;
             for (int k = 0; k < kSubframes; ++k) {
                 const double theta = phaseStepDegrees(modulation, k) * kPi / 180.0;
-                const double correlation = std::cos(phi - theta);
+                // correlation: sum of a_r cos(phi_r - theta) / a over the surfaces
+                double correlation = 0;
+                for (int r = 0; r < surfaces; ++r) {
+                    const double phi =
+                        2.0 * kPi * returns[r].distanceMm / unambiguousRangeMm(modulation);
+                    const double weight =
+                        surfaces == 1 || a <= 0 ? 1.0 : params.signalLsb * returns[r].signal / a;
+                    correlation += weight * std::cos(phi - theta);
+                }
                 const double tapA = ambient + 0.5 * a * (1.0 + correlation);
                 const double tapB = ambient + 0.5 * a * (1.0 - correlation);
                 const double full = params.tapFullScaleLsb;

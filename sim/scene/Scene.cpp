@@ -142,6 +142,91 @@ Scene Scene::of(SceneKind kind, uint64_t seed, double wallDistanceMm) {
     }
 }
 
+Pinhole pinholeOf(const CameraGeometry& geometry) {
+    Pinhole pinhole;
+    pinhole.focal =
+        0.5 * geometry.width / std::tan(0.5 * geometry.horizontalFovDegrees * kPi / 180.0);
+    pinhole.centreX = 0.5 * geometry.width - 0.5;
+    pinhole.centreY = 0.5 * geometry.height - 0.5;
+    return pinhole;
+}
+
+int GroundTruth::returns(int pixel, Return out[2]) const {
+    if (distanceMm[pixel] <= 0.0f) return 0;
+    const double share = primaryShare.empty() ? 1.0 : primaryShare[pixel];
+    out[0] = {distanceMm[pixel], share * relativeSignal(pixel)};
+    if (share >= 1.0 || secondDistanceMm[pixel] <= 0.0f) return 1;
+    out[1] = {secondDistanceMm[pixel], (1.0 - share) * secondSignal[pixel]};
+    return 2;
+}
+
+namespace {
+
+// Samples of one pixel farther apart than this share of its centre's distance belong to
+// different surfaces (a tilted floor stays well within it from pixel to pixel).
+constexpr double kSameSurfaceShare = 0.05;
+
+bool sameSurface(double distance, double centre) {
+    return std::fabs(distance - centre) <= kSameSurfaceShare * centre;
+}
+
+// Pixels next to a depth edge are traced again with n x n rays spread over the pixel; the
+// rays that leave the centre ray's surface form the pixel's second return.
+template <typename Trace, typename Reflectivity, typename Incidence>
+void mixEdgePixels(const CameraGeometry& geometry, GroundTruth& truth, Trace trace,
+                   Reflectivity reflectivityAt, Incidence incidenceAt) {
+    const int width = geometry.width, height = geometry.height, n = geometry.subpixelSamples;
+    const size_t count = static_cast<size_t>(width) * height;
+    truth.primaryShare.assign(count, 1.0f);
+    truth.secondDistanceMm.assign(count, 0.0f);
+    truth.secondSignal.assign(count, 0.0f);
+    const std::vector<float> centres = truth.distanceMm;
+    for (int row = 0; row < height; ++row) {
+        for (int column = 0; column < width; ++column) {
+            const size_t i = static_cast<size_t>(row) * width + column;
+            const double centre = centres[i];
+            if (centre <= 0) continue;
+            bool nearEdge = false;
+            for (int dy = -1; dy <= 1 && !nearEdge; ++dy) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const int y = row + dy, x = column + dx;
+                    if (y < 0 || y >= height || x < 0 || x >= width) continue;
+                    if (!sameSurface(centres[static_cast<size_t>(y) * width + x], centre)) {
+                        nearEdge = true;
+                        break;
+                    }
+                }
+            }
+            if (!nearEdge) continue;
+            int primary = 0, second = 0;
+            double secondDistance = 0, secondSignal = 0;
+            for (int sy = 0; sy < n; ++sy) {
+                for (int sx = 0; sx < n; ++sx) {
+                    const auto [direction, hit] =
+                        trace(column + (sx + 0.5) / n, row + (sy + 0.5) / n);
+                    if (hit.distance == kNoHit) continue;
+                    if (sameSurface(hit.distance, centre)) {
+                        ++primary;
+                        continue;
+                    }
+                    const double ratio = truth.referenceDistanceMm / hit.distance;
+                    ++second;
+                    secondDistance += hit.distance;
+                    secondSignal += reflectivityAt(direction, hit) * incidenceAt(direction, hit) *
+                                    ratio * ratio;
+                }
+            }
+            if (second == 0) continue;
+            const int samples = n * n;
+            truth.primaryShare[i] = static_cast<float>(primary) / samples;
+            truth.secondDistanceMm[i] = static_cast<float>(secondDistance / second);
+            truth.secondSignal[i] = static_cast<float>(secondSignal / second);
+        }
+    }
+}
+
+}  // namespace
+
 GroundTruth Scene::render(const CameraGeometry& geometry) const {
     GroundTruth truth;
     truth.width = geometry.width;
@@ -154,41 +239,52 @@ GroundTruth Scene::render(const CameraGeometry& geometry) const {
     truth.referenceDistanceMm = static_cast<float>(1000.0 * geometryScale);
 
     const double s = geometryScale;
-    const double focal =
-        0.5 * geometry.width / std::tan(0.5 * geometry.horizontalFovDegrees * kPi / 180.0);
+    const double focal = pinholeOf(geometry).focal;
     // Floor y + 0.08 z = 650 mm: 650 mm below the lens, rising towards the back wall.
     const Vec3 floorNormal = normalised({0.0, 1.0, 0.08});
     const double floorOffset = 650.0 * s / std::sqrt(1.0 + 0.08 * 0.08);
 
+    auto trace = [&](double column, double row) {
+        const Vec3 direction = normalised(
+            {(column - 0.5 * geometry.width) / focal, (row - 0.5 * geometry.height) / focal, 1.0});
+        Hit hit;
+        if (sceneKind == SceneKind::Wall) {
+            hitPlane(direction, {0, 0, 1}, wallDistance, 0.7, hit);
+        } else {
+            hitPlane(direction, {0, 0, 1}, 3000.0 * s, 0.6, hit);
+            hitPlane(direction, floorNormal, floorOffset, 0.35, hit);
+            hitBox(direction, s * Vec3{-520.0, 289.0, 1700.0}, 225.0 * s, 25.0 * kPi / 180.0, 0.8,
+                   hit);
+            hitSphere(direction, s * Vec3{450.0, 270.0, 1250.0}, 280.0 * s, 0.9, hit);
+        }
+        return std::make_pair(direction, hit);
+    };
+    auto reflectivityAt = [&](Vec3 direction, const Hit& hit) {
+        const Vec3 point = hit.distance * direction;
+        const double texture = valueNoise((1.0 / s) * point, 120.0, textureSeed);
+        return std::min(1.0, hit.baseReflectivity * (0.8 + 0.4 * texture));
+    };
+    auto incidenceAt = [](Vec3 direction, const Hit& hit) {
+        return std::clamp(-dot(hit.normal, direction), 0.0, 1.0);
+    };
+
     for (int row = 0; row < geometry.height; ++row) {
         for (int column = 0; column < geometry.width; ++column) {
-            const Vec3 direction = normalised({(column + 0.5 - 0.5 * geometry.width) / focal,
-                                               (row + 0.5 - 0.5 * geometry.height) / focal, 1.0});
-            Hit hit;
-            if (sceneKind == SceneKind::Wall) {
-                hitPlane(direction, {0, 0, 1}, wallDistance, 0.7, hit);
-            } else {
-                hitPlane(direction, {0, 0, 1}, 3000.0 * s, 0.6, hit);
-                hitPlane(direction, floorNormal, floorOffset, 0.35, hit);
-                hitBox(direction, s * Vec3{-520.0, 289.0, 1700.0}, 225.0 * s, 25.0 * kPi / 180.0,
-                       0.8, hit);
-                hitSphere(direction, s * Vec3{450.0, 270.0, 1250.0}, 280.0 * s, 0.9, hit);
-            }
+            const auto [direction, hit] = trace(column + 0.5, row + 0.5);
             if (hit.distance == kNoHit) continue;
 
-            const Vec3 point = hit.distance * direction;
-            const double texture = valueNoise((1.0 / s) * point, 120.0, textureSeed);
-            const double reflectivity = std::min(1.0, hit.baseReflectivity * (0.8 + 0.4 * texture));
+            const double reflectivity = reflectivityAt(direction, hit);
             // Daylight comes from above: upward-facing surfaces get the most of it.
             const double skyLight = 0.5 + 0.5 * std::max(0.0, -hit.normal.y);
             const size_t i = static_cast<size_t>(row) * geometry.width + column;
             truth.distanceMm[i] = static_cast<float>(hit.distance);
             truth.reflectivity[i] = static_cast<float>(reflectivity);
-            truth.incidenceCosine[i] =
-                static_cast<float>(std::clamp(-dot(hit.normal, direction), 0.0, 1.0));
+            truth.incidenceCosine[i] = static_cast<float>(incidenceAt(direction, hit));
             truth.ambient[i] = static_cast<float>(reflectivity * skyLight);
         }
     }
+    if (geometry.subpixelSamples > 1)
+        mixEdgePixels(geometry, truth, trace, reflectivityAt, incidenceAt);
     return truth;
 }
 

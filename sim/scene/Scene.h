@@ -12,7 +12,19 @@ struct CameraGeometry {
     int width = 240;
     int height = 180;
     double horizontalFovDegrees = 64.0;
+    // Rays traced per pixel along each axis. Above 1, a pixel that straddles a depth edge
+    // sees two surfaces and returns both (a mixed pixel), as a real lens footprint does.
+    int subpixelSamples = 1;
 };
+
+// The exact pinhole of a geometry in pixel coordinates (pixel centres at whole numbers):
+// x = (column - centreX) / focal, y = (row - centreY) / focal.
+struct Pinhole {
+    double focal = 0;
+    double centreX = 0;
+    double centreY = 0;
+};
+Pinhole pinholeOf(const CameraGeometry& geometry);
 
 // What one view of a scene holds, per pixel, row-major (index = y * width + x).
 struct GroundTruth {
@@ -27,6 +39,12 @@ struct GroundTruth {
     std::vector<float> incidenceCosine;
     // Ambient light reflected towards the pixel, relative to a white surface in full light.
     std::vector<float> ambient;
+    // Mixed pixels (only when traced with several samples per pixel, else empty): the
+    // share of the pixel's samples that hit the surface of `distanceMm`, and the second
+    // surface the others hit (mean distance, and its relativeSignal for a whole pixel).
+    std::vector<float> primaryShare;
+    std::vector<float> secondDistanceMm;
+    std::vector<float> secondSignal;
     // Distance at which a white surface facing the camera returns the nominal signal.
     float referenceDistanceMm = 1000.0f;
 
@@ -34,6 +52,16 @@ struct GroundTruth {
     // Returned active light relative to a white surface facing the camera at the reference
     // distance: reflectivity x incidence / distance^2 (Lambertian, inverse square law).
     float relativeSignal(int pixel) const;
+
+    // The light a pixel returns, as up to two surfaces: their distances and their signals
+    // relative to relativeSignal's reference, weighted by the share of the pixel each
+    // covers. Returns how many (0 where nothing is hit, 2 only for mixed pixels).
+    struct Return {
+        double distanceMm;
+        double signal;
+    };
+    int returns(int pixel, Return out[2]) const;
+    bool mixed(int pixel) const { return !primaryShare.empty() && primaryShare[pixel] < 1.0f; }
 };
 
 enum class SceneKind {

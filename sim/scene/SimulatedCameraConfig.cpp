@@ -135,6 +135,13 @@ bool SimulatedCameraConfig::parse(const std::string& text, SimulatedCameraConfig
                 config.noise = false;
             else
                 return fail("noise must be on or off, got '" + value + "'");
+        } else if (key == "mixed_pixels") {
+            if (value == "on")
+                config.mixedPixels = true;
+            else if (value == "off")
+                config.mixedPixels = false;
+            else
+                return fail("mixed_pixels must be on or off, got '" + value + "'");
         } else if (key == "seed") {
             if (!parseUnsigned(value, unsigned_value)) {
                 return fail("seed must be an unsigned integer, got '" + value + "'");
@@ -195,6 +202,7 @@ CameraGeometry SimulatedCameraConfig::imageGeometry() const {
         geometry.width = 640;
         geometry.height = 480;
     }
+    if (mixedPixels) geometry.subpixelSamples = 4;
     return geometry;
 }
 

@@ -27,6 +27,8 @@ struct SimulatedCameraConfig {
     double framesPerSecond = 30.0;
     int bitWidth = 12;  // sample width the camera reports: 8, 10, 12 or 14
     bool noise = true;
+    // Pixels on a depth edge see both surfaces and mix their returns (4 x 4 rays a pixel).
+    bool mixedPixels = false;
     uint64_t seed = 1;
     double signalScale = 1.0;   // multiplies the sensor's nominal signal
     double ambientScale = 1.0;  // multiplies the nominal ambient light
@@ -45,7 +47,7 @@ struct SimulatedCameraConfig {
 
     // What the pieces of the simulation need, derived from this description.
     Scene makeScene() const;
-    CameraGeometry imageGeometry() const;  // 240x180 or 640x480
+    CameraGeometry imageGeometry() const;  // 240x180 or 640x480, 64 degrees across
     HqvgaSensorParams hqvgaParams() const;
     VgaSensorParams vgaParams() const;
     FrameTiming timing() const;

@@ -41,16 +41,27 @@ VgaRawSynthesis::VgaRawSynthesis(const GroundTruth& groundTruth,
         quadrature[table].assign(pixels, 0.0f);
     }
     for (int i = 0; i < pixels; ++i) {
-        const double active = params.signalLsb * truth.relativeSignal(i);
+        // A mixed pixel adds the phasors of the two surfaces it sees.
+        GroundTruth::Return returns[2];
+        const int surfaces = truth.returns(i, returns);
+        double active = 0;
+        for (int r = 0; r < surfaces; ++r) active += params.signalLsb * returns[r].signal;
         const double a = params.modulationContrast * active;
         const double level = params.ambientLsb * truth.ambient[i] + active;
         amplitude[i] = static_cast<float>(a);
         offset[i] = static_cast<float>(level);
         sigma[i] = static_cast<float>(params.noise.sigma(level, 1));
         for (int table = 0; table < 3; ++table) {
-            const double phi = 2.0 * kPi * truth.distanceMm[i] / kRanges[table];
-            inPhase[table][i] = static_cast<float>(a * std::cos(phi));
-            quadrature[table][i] = static_cast<float>(a * std::sin(phi));
+            double cosine = 0, sine = 0;
+            for (int r = 0; r < surfaces; ++r) {
+                const double share =
+                    params.modulationContrast * (params.signalLsb * returns[r].signal);
+                const double phi = 2.0 * kPi * returns[r].distanceMm / kRanges[table];
+                cosine += share * std::cos(phi);
+                sine += share * std::sin(phi);
+            }
+            inPhase[table][i] = static_cast<float>(cosine);
+            quadrature[table][i] = static_cast<float>(sine);
         }
     }
 }

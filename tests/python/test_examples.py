@@ -82,3 +82,23 @@ def test_capture_raw_prints_each_frame_and_saves_the_last(tmp_path):
     assert stamps == sorted(stamps)
     raw = np.load(target)
     assert raw.dtype == np.int16 and raw.shape == (720, 240) and (raw % 16 == 0).all()
+
+
+def test_point_cloud_writes_the_wall_as_a_ply_at_its_distance(tmp_path):
+    from test_geometry import read_ply
+    config = write_wall_config(tmp_path, fps=60)
+    output = tmp_path / "wall.ply"
+    result = run_example("point_cloud.py", "--camera", config, "--frames", 3,
+                         "--output", output, "--picture", tmp_path / "wall.png")
+    assert result.returncode == 0, result.stderr
+    assert re.search(r"^43200 points of 240x180 written to ", result.stdout, re.M)
+    vertices = read_ply(output)
+    assert len(vertices) == 43200
+    np.testing.assert_allclose(vertices["z"], WALL_DISTANCE_MM / 1000, atol=0.005)
+    assert png_size(tmp_path / "wall.png") == (800, 600)
+
+
+def test_point_cloud_refuses_a_missing_camera_description(tmp_path):
+    result = run_example("point_cloud.py", "--camera", tmp_path / "missing.cfg")
+    assert result.returncode == 1
+    assert "cannot open" in result.stderr

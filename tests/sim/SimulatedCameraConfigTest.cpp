@@ -17,6 +17,8 @@ TEST(SimulatedCameraConfig, DefaultIsTheHqvgaSensorBeforeTheStandardScene) {
     EXPECT_EQ(config.reportedWidth(), 240);
     EXPECT_EQ(config.reportedHeight(), 180);
     EXPECT_EQ(config.timing().subframesPerFrame, 4);
+    EXPECT_FALSE(config.mixedPixels);
+    EXPECT_EQ(config.imageGeometry().subpixelSamples, 1);
 }
 
 TEST(SimulatedCameraConfig, ReadsEveryKeyWithCommentsAndBlankLines) {
@@ -33,7 +35,8 @@ TEST(SimulatedCameraConfig, ReadsEveryKeyWithCommentsAndBlankLines) {
         "seed = 0x10\n"
         "signal = 2\n"
         "ambient = 0\n"
-        "pacing = unthrottled\n";
+        "pacing = unthrottled\n"
+        "mixed_pixels = on\n";
     SimulatedCameraConfig config;
     std::string error;
     ASSERT_TRUE(SimulatedCameraConfig::parse(text, config, error)) << error;
@@ -54,6 +57,8 @@ TEST(SimulatedCameraConfig, ReadsEveryKeyWithCommentsAndBlankLines) {
     EXPECT_EQ(config.timing().subframesPerFrame, 1);
     EXPECT_FALSE(config.vgaParams().noise.enabled);
     EXPECT_EQ(config.vgaParams().noise.seed, 16u);
+    EXPECT_TRUE(config.mixedPixels);
+    EXPECT_EQ(config.imageGeometry().subpixelSamples, 4);
 }
 
 TEST(SimulatedCameraConfig, ReplayPacingIsUnthrottledWithTimestampsAsIfPaced) {
@@ -84,6 +89,7 @@ TEST(SimulatedCameraConfig, ErrorsNameTheLineAndLeaveTheOutputAlone) {
         {"scene = forest\n", "line 1: scene must be standard, near or wall"},
         {"wall_distance_mm = 50\n", "line 1: wall_distance_mm must be"},
         {"pacing = fast\n", "line 1: pacing must be realtime, unthrottled or replay"},
+        {"mixed_pixels = yes\n", "line 1: mixed_pixels must be on or off"},
     };
     for (const Case& c : cases) {
         SimulatedCameraConfig config;
