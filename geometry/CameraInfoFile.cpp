@@ -1,8 +1,9 @@
 // A reader for the few camera_info keys the geometry needs; not a general YAML parser.
 #include "geometry/CameraInfoFile.h"
 
+#include "core/UserFiles.h"
+
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
@@ -123,15 +124,15 @@ int parseCameraInfo(const std::string& rawText, Intrinsics& out, std::string& er
 }
 
 int readCameraInfo(const std::string& path, Intrinsics& out, std::string& error) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream content;
-    if (file) content << file.rdbuf();
-    if (!file || file.bad()) {
-        error = "cannot read '" + path + "'";
+    // A user-named file: a FIFO, a device or a huge file is refused without a wait.
+    std::string content;
+    const UserPathStatus status = readUserFile(path.c_str(), kMaxCameraInfoBytes, content);
+    if (status != UserPathStatus::Ok) {
+        error = "cannot read '" + path + "': " + describe(status);
         return -1;
     }
     std::string reason;
-    if (parseCameraInfo(content.str(), out, reason) != 0) {
+    if (parseCameraInfo(content, out, reason) != 0) {
         error = path + ": " + reason;
         return -1;
     }

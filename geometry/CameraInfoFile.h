@@ -1,6 +1,7 @@
 // Intrinsics from a calibration file in the camera_info YAML layout of ROS and OpenCV users.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "geometry/Intrinsics.h"
@@ -12,6 +13,9 @@ namespace Quarvel {
 // numbers k1 k2 p1 p2 [k3]; absent means none). Other keys are ignored.
 // Returns 0 and fills `out`, or -1 with a one-line reason in `error` (out unchanged).
 int parseCameraInfo(const std::string& text, Intrinsics& out, std::string& error);
+// A camera_info file is a few hundred bytes; anything beyond this is not one.
+constexpr size_t kMaxCameraInfoBytes = 64 * 1024;
+
 int readCameraInfo(const std::string& path, Intrinsics& out, std::string& error);
 
 // The intrinsics of a width x height sensor mode, from the first source that has them:

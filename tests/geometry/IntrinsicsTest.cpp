@@ -1,5 +1,7 @@
 // Intrinsics: nominal values, the distortion model and camera_info files.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -124,6 +126,27 @@ TEST(IntrinsicsTest, ResolutionTakesTheNamedFileOfTheRightSizeElseNominal) {
     ASSERT_EQ(resolveIntrinsics("", 240, 180, intrinsics, error), 0);
     EXPECT_DOUBLE_EQ(intrinsics.fx, Intrinsics::nominal(240, 180).fx);
     std::remove(path.c_str());
+}
+
+TEST(IntrinsicsTest, CalibrationPathsThatAreNoFileAreRefusedWithoutWaiting) {
+    const std::string dir = ::testing::TempDir() + "quarvel_camera_info_paths";
+    ::mkdir(dir.c_str(), 0755);
+    const std::string fifo = dir + "/fifo.yaml";
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    const std::string huge = dir + "/huge.yaml";
+    std::ofstream(huge) << std::string(kMaxCameraInfoBytes + 1, '#');
+    // A FIFO without writer would block a plain open for ever; the test would hang.
+    for (const std::string& path : {fifo, dir, huge, std::string("/dev/zero")}) {
+        Intrinsics untouched = Intrinsics::nominal(2, 2);
+        std::string error;
+        EXPECT_EQ(readCameraInfo(path, untouched, error), -1) << path;
+        EXPECT_NE(error.find("cannot read '" + path + "'"), std::string::npos) << error;
+        EXPECT_EQ(untouched.width, 2);
+    }
+    ::unlink(fifo.c_str());
+    ::unlink(huge.c_str());
+    ::rmdir(dir.c_str());
 }
 
 }  // namespace
