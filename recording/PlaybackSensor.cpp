@@ -48,9 +48,14 @@ public:
         while ((result = reader.next(message)) == 1) {
             if (isRaw(message.channelId)) break;
         }
-        if (result != 1) {
-            return fail(result < 0 ? reader.error() : "the recording holds no raw frame");
+        if (result < 0) return fail(reader.error());
+        if (result == 0 && reader.truncated()) {
+            const mcap::Channel* raw = reader.channelByTopic(recording::kRawTopic);
+            const uint64_t lost = raw ? reader.lostMessages(raw->id) : 0;
+            return fail("the recording was cut short before its first complete chunk (" +
+                        std::to_string(lost) + " frames lost)");
         }
+        if (result == 0) return fail("the recording holds no raw frame");
         const mcap::Channel& raw = reader.channels().at(message.channelId);
         rawChannel = raw.id;
         width = metadataNumber(raw.metadata, recording::kWidthKey);

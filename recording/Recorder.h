@@ -22,8 +22,9 @@ struct RecorderOptions {
     mcap::WriterOptions writer;
     // Frames that may wait for the disk; one more finds the queue full and is dropped.
     size_t queueFrames = 8;
-    // Horizontal field of view of the nominal pinhole written as camera info.
-    double fovDegrees = 70.0;
+    // Horizontal field of view of the nominal pinhole written as camera info (the simulated
+    // camera's 64 degrees until the camera reports its own intrinsics).
+    double fovDegrees = 64.0;
 };
 
 struct RecorderStats {

@@ -2,10 +2,12 @@
 //   quarvel_mcap_interop write DIR   synthetic files in every compression, a recording of
 //                                    the simulated camera with what it delivered, image.msg
 //   quarvel_mcap_interop check FILE  reads js-written.mcap (made by @mcap/core) and checks it
+//   quarvel_mcap_interop seeds DIR   the seed corpus of fuzz_mcap_reader
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -136,6 +138,37 @@ int write(const std::string& dir) {
     return failures == 0 ? 0 : 1;
 }
 
+// Small recordings for the reader's fuzz corpus: every compression, whole and cut mid-file.
+int seeds(const std::string& dir) {
+    for (auto compression : {mcap::Compression::NONE, mcap::Compression::ZSTD, mcap::Compression::LZ4}) {
+        const std::string name = compression == mcap::Compression::NONE
+                                     ? std::string("none")
+                                     : mcap::compressionName(compression);
+        const std::string path = dir + "/" + name + ".mcap";
+        mcap::Writer writer;
+        mcap::WriterOptions options;
+        options.compression = compression;
+        options.chunkBytes = 96;
+        if (writer.open(path, options) != 0) return 1;
+        const uint16_t image = writer.addSchema(ros2::kImageName, "ros2msg", "uint32 height\n");
+        const uint16_t depth = writer.addChannel(image, recording::kDepthTopic, "cdr", {{"unit", "m"}});
+        const uint16_t raw = writer.addChannel(0, recording::kRawTopic, recording::kRawEncoding,
+                                               {{"width", "2"}, {"height", "2"}, {"subframes", "1"}});
+        writer.addMetadata(recording::kCameraMetadata, {{"device_type", "HQVGA"}});
+        for (uint32_t n = 0; n < 6; ++n) {
+            const uint8_t samples[8] = {1, 0, 2, 0, 3, 0, static_cast<uint8_t>(n), 0};
+            writer.write(raw, n, 1000u * n, n * 1000000u, samples, sizeof samples);
+            writer.write(depth, n, 1000u * n, 1000u * n, samples, 4);
+        }
+        if (writer.close() != 0) return 1;
+        std::ifstream in(path, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        std::ofstream(dir + "/" + name + "-cut.mcap", std::ios::binary)
+            << bytes.substr(0, bytes.size() * 2 / 3);
+    }
+    return 0;
+}
+
 int checkReference(const std::string& path) {
     mcap::Reader reader;
     if (reader.open(path) != 0) {
@@ -188,6 +221,7 @@ int checkReference(const std::string& path) {
 int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "write") return write(argv[2]);
     if (argc == 3 && std::string(argv[1]) == "check") return checkReference(argv[2]);
+    if (argc == 3 && std::string(argv[1]) == "seeds") return seeds(argv[2]);
     std::fprintf(stderr, "usage: %s write DIR | check FILE\n", argv[0]);
     return 2;
 }
