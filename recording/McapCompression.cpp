@@ -35,6 +35,12 @@ bool compressionAvailable(Compression compression) {
     }
 }
 
+Compression defaultCompression() {
+    if (compressionAvailable(Compression::ZSTD)) return Compression::ZSTD;
+    if (compressionAvailable(Compression::LZ4)) return Compression::LZ4;
+    return Compression::NONE;
+}
+
 bool compress(Compression compression, const uint8_t* data, size_t size,
               std::vector<uint8_t>& out) {
     switch (compression) {

@@ -15,6 +15,8 @@ enum class Compression { NONE, ZSTD, LZ4 };
 const char* compressionName(Compression compression);
 // Whether this build can write (and read) chunks compressed this way.
 bool compressionAvailable(Compression compression);
+// zstd where this build has it, else lz4, else none.
+Compression defaultCompression();
 
 // Compresses `size` bytes into `out` (replaced). False when the codec is missing or fails.
 bool compress(Compression compression, const uint8_t* data, size_t size,

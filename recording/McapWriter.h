@@ -18,7 +18,7 @@ namespace mcap {
 using StringMap = std::map<std::string, std::string>;
 
 struct WriterOptions {
-    Compression compression = Compression::ZSTD;
+    Compression compression = defaultCompression();
     // A chunk is closed once its records reach this size.
     size_t chunkBytes = 4u << 20;
     std::string profile = "ros2";

@@ -63,7 +63,8 @@ def main(argv=None):
     rec.add_argument("--config", metavar="FILE", help="configuration file of a USB camera")
     rec.add_argument("--frames", type=int, default=0, help="stop after this many frames")
     rec.add_argument("--seconds", type=float, default=0.0, help="stop after this long")
-    rec.add_argument("--compression", choices=["zstd", "lz4", "none"], default="zstd")
+    rec.add_argument("--compression", choices=["zstd", "lz4", "none"],
+                     help="chunk compression (default: zstd where the build has it)")
     rec.add_argument("--quiet", action="store_true", help="no progress line")
     play = commands.add_parser("play", help="play a recording back through the pipeline")
     play.add_argument("file")

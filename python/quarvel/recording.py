@@ -10,13 +10,14 @@ from quarvel import _recording
 
 
 def record(path, *, connect="usb", index=0, config=None, frames=0, seconds=0.0,
-           compression="zstd", queue_frames=8, timeout_ms=5000, progress=None):
+           compression=None, queue_frames=8, timeout_ms=5000, progress=None):
     """Streams depth from a camera into `path` until `frames` frames were delivered or
     `seconds` passed (both 0: until Ctrl-C). Returns the recorder's counts: frames
     (recorded), drops (frames a slow disk cost the recording, never the camera), megabytes,
-    seconds and camera_frames. `progress(counts)` is called about twice a second."""
+    seconds and camera_frames. `progress(counts)` is called about twice a second.
+    `compression` is "zstd", "lz4" or "none"; None takes zstd where the build has it."""
     return _recording.record(path, connect=connect, index=index, config=config or "",
-                             frames=frames, seconds=seconds, compression=compression,
+                             frames=frames, seconds=seconds, compression=compression or "",
                              queue_frames=queue_frames, timeout_ms=timeout_ms,
                              progress=progress)
 

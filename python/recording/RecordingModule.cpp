@@ -22,7 +22,8 @@ constexpr int16_t kSliceMs = 100;
 mcap::Compression compressionNamed(const std::string& name) {
     if (name == "zstd") return mcap::Compression::ZSTD;
     if (name == "lz4") return mcap::Compression::LZ4;
-    if (name == "none" || name.empty()) return mcap::Compression::NONE;
+    if (name == "none") return mcap::Compression::NONE;
+    if (name.empty()) return mcap::defaultCompression();
     throw py::value_error("compression must be zstd, lz4 or none, not '" + name + "'");
 }
 
@@ -193,7 +194,7 @@ PYBIND11_MODULE(_recording, m) {
     m.doc() = "Recording a camera to MCAP and playing recordings back (native part).";
     m.def("record", &record, py::arg("path"), py::arg("connect") = "usb", py::arg("index") = 0,
           py::arg("config") = "", py::arg("frames") = 0, py::arg("seconds") = 0.0,
-          py::arg("compression") = "zstd", py::arg("queue_frames") = 8,
+          py::arg("compression") = "", py::arg("queue_frames") = 8,
           py::arg("timeout_ms") = 5000, py::arg("progress") = py::none());
     py::class_<Player>(m, "Player")
         .def(py::init<const std::string&, bool, bool>(), py::arg("path"), py::arg("paced") = true,
