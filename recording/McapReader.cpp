@@ -65,12 +65,21 @@ int Reader::open(const std::string& path) {
         failure = "cannot read " + path + ": " + std::strerror(errno);
         return -1;
     }
-    return openMemory(nullptr, static_cast<size_t>(end));
+    memory = nullptr;
+    // The size as the file system gives it: a recording may outgrow size_t on 32-bit boards.
+    fileSize = static_cast<uint64_t>(end);
+    return start();
 }
 
 int Reader::openMemory(const uint8_t* data, size_t size) {
-    if (data) memory = data;
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+    memory = data;
     fileSize = size;
+    return start();
+}
+
+int Reader::start() {
     failure.clear();
     uint8_t head[kMagicSize + kRecordPrefix];
     if (!readAt(0, head, sizeof head) || std::memcmp(head, kMagic, kMagicSize) != 0) {

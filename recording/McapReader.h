@@ -81,6 +81,7 @@ public:
     int readSummary(Statistics& statistics, uint32_t& chunkIndexCount);
 
 private:
+    int start();  // checks the magic and the header, then rewinds
     bool readAt(uint64_t offset, void* to, size_t size);
     int corrupt(const std::string& why);
     int handleRecord(uint8_t opcode, const uint8_t* content, size_t size, Message& message);
