@@ -198,12 +198,12 @@ TEST(McapDamagedInput, ForeignAndCorruptFilesGiveAnErrorNotACrash) {
     EXPECT_EQ(foreign.openMemory(reinterpret_cast<const uint8_t*>(text.data()), text.size()), -1);
     EXPECT_EQ(foreign.error(), "not an MCAP file (no MCAP magic at its start)");
 
-    const WrittenFile file(Compression::ZSTD, "damaged");
+    const WrittenFile file(defaultCompression(), "damaged");
     const std::vector<uint8_t> whole = fileBytes(file.path);
     const auto spans = chunkSpans(whole);
     ASSERT_FALSE(spans.empty());
 
-    // A flipped byte in a chunk's compressed records fails its expansion or its CRC.
+    // A flipped byte in a chunk's (compressed) records fails its expansion or its CRC.
     std::vector<uint8_t> flipped = whole;
     flipped[static_cast<size_t>(spans[1].second - 20)] ^= 0x5A;
     Reader damaged;
