@@ -16,22 +16,29 @@ namespace mcap {
 
 const char* compressionName(Compression compression) {
     switch (compression) {
-        case Compression::ZSTD: return "zstd";
-        case Compression::LZ4: return "lz4";
-        default: return "";
+        case Compression::ZSTD:
+            return "zstd";
+        case Compression::LZ4:
+            return "lz4";
+        default:
+            return "";
     }
 }
 
 bool compressionAvailable(Compression compression) {
     switch (compression) {
-        case Compression::NONE: return true;
+        case Compression::NONE:
+            return true;
 #ifdef QUARVEL_HAVE_ZSTD
-        case Compression::ZSTD: return true;
+        case Compression::ZSTD:
+            return true;
 #endif
 #ifdef QUARVEL_HAVE_LZ4
-        case Compression::LZ4: return true;
+        case Compression::LZ4:
+            return true;
 #endif
-        default: return false;
+        default:
+            return false;
     }
 }
 
@@ -77,8 +84,7 @@ bool compress(Compression compression, const uint8_t* data, size_t size,
 
 namespace {
 #ifdef QUARVEL_HAVE_ZSTD
-size_t zstdStream(const uint8_t* data, size_t size, std::vector<uint8_t>& out,
-                  std::string& error) {
+size_t zstdStream(const uint8_t* data, size_t size, std::vector<uint8_t>& out, std::string& error) {
     std::unique_ptr<ZSTD_DStream, size_t (*)(ZSTD_DStream*)> stream(ZSTD_createDStream(),
                                                                     ZSTD_freeDStream);
     if (!stream) {
@@ -107,8 +113,7 @@ size_t zstdStream(const uint8_t* data, size_t size, std::vector<uint8_t>& out,
 #endif
 
 #ifdef QUARVEL_HAVE_LZ4
-size_t lz4Stream(const uint8_t* data, size_t size, std::vector<uint8_t>& out,
-                 std::string& error) {
+size_t lz4Stream(const uint8_t* data, size_t size, std::vector<uint8_t>& out, std::string& error) {
     LZ4F_dctx* raw = nullptr;
     if (LZ4F_isError(LZ4F_createDecompressionContext(&raw, LZ4F_VERSION))) {
         error = "out of memory for lz4";
@@ -128,8 +133,8 @@ size_t lz4Stream(const uint8_t* data, size_t size, std::vector<uint8_t>& out,
         }
         inPos += inSize;
         outPos += outSize;
-        if (hint == 0) break;                        // frame complete
-        if (inSize == 0 && outSize == 0) break;      // no progress: input cut short
+        if (hint == 0) break;                    // frame complete
+        if (inSize == 0 && outSize == 0) break;  // no progress: input cut short
     }
     return outPos;
 }

@@ -19,8 +19,7 @@ bool compressionAvailable(Compression compression);
 Compression defaultCompression();
 
 // Compresses `size` bytes into `out` (replaced). False when the codec is missing or fails.
-bool compress(Compression compression, const uint8_t* data, size_t size,
-              std::vector<uint8_t>& out);
+bool compress(Compression compression, const uint8_t* data, size_t size, std::vector<uint8_t>& out);
 
 // Decompresses a chunk whose records are `expected` bytes once expanded. Returns the bytes
 // recovered into `out` (resized to them): all of them for a whole chunk, the leading part

@@ -185,8 +185,7 @@ int Reader::nextInChunk(Message& message) {
     return handleRecord(opcode, chunkData.data() + at, static_cast<size_t>(length), message);
 }
 
-int Reader::handleRecord(uint8_t opcode, const uint8_t* content, size_t size,
-                         Message& message) {
+int Reader::handleRecord(uint8_t opcode, const uint8_t* content, size_t size, Message& message) {
     FieldReader in(content, size);
     switch (opcode) {
         case HEADER:
@@ -274,8 +273,8 @@ void Reader::countCutChunk(const uint8_t* content, size_t size) {
     if (!in.ok() || expanded > recordLimit) return;
     std::vector<uint8_t> survived;
     std::string codecError;
-    decompress(compression, in.position(), in.remaining(), static_cast<size_t>(expanded),
-               survived, codecError);
+    decompress(compression, in.position(), in.remaining(), static_cast<size_t>(expanded), survived,
+               codecError);
     // Every message whose record began in what survived was lost with the chunk.
     FieldReader records(survived.data(), survived.size());
     while (records.remaining() >= kRecordPrefix + 2) {

@@ -34,8 +34,8 @@ int Writer::open(const std::string& path, const WriterOptions& chosen) {
     }
     options = chosen;
     if (!compressionAvailable(options.compression)) {
-        failure = std::string("this build cannot compress with ") +
-                  compressionName(options.compression);
+        failure =
+            std::string("this build cannot compress with ") + compressionName(options.compression);
         return -1;
     }
     file.reset(std::fopen(path.c_str(), "wb"));
@@ -284,7 +284,8 @@ int Writer::close() {
     out.u32(crc32(bytes.data() + summaryFrom, bytes.size() - summaryFrom));
     out.raw(kMagic, kMagicSize);
     if (emit(bytes) != 0) return -1;
-    if (std::fflush(file.get()) != 0) return fail(std::string("flush failed: ") + std::strerror(errno));
+    if (std::fflush(file.get()) != 0)
+        return fail(std::string("flush failed: ") + std::strerror(errno));
     file.reset();
     return 0;
 }

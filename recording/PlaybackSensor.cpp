@@ -188,8 +188,8 @@ private:
         const auto due = paceStart + std::chrono::nanoseconds(offset);
         if (due - now > std::chrono::nanoseconds(kLongestPauseNs)) {
             // A long gap in the recording (a paused stream): go on after a second.
-            paceStart = now + std::chrono::nanoseconds(kLongestPauseNs) -
-                        std::chrono::nanoseconds(offset);
+            paceStart =
+                now + std::chrono::nanoseconds(kLongestPauseNs) - std::chrono::nanoseconds(offset);
             std::this_thread::sleep_for(std::chrono::nanoseconds(kLongestPauseNs));
             return;
         }
@@ -238,8 +238,7 @@ std::unique_ptr<QuarvelTOFSensor> PlaybackComponents::makeCsiSensor(const char*,
     return makePlayer();
 }
 
-std::unique_ptr<QuarvelTOFSensor> PlaybackComponents::makeUsbSensor(const std::string&,
-                                                                    int) const {
+std::unique_ptr<QuarvelTOFSensor> PlaybackComponents::makeUsbSensor(const std::string&, int) const {
     return makePlayer();
 }
 

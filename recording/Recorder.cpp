@@ -17,17 +17,28 @@ uint64_t systemClockNs() {
 
 const char* controlName(CameraCtrl ctrl) {
     switch (ctrl) {
-        case CameraCtrl::RANGE: return "RANGE";
-        case CameraCtrl::FMT_WIDTH: return "FMT_WIDTH";
-        case CameraCtrl::FMT_HEIGHT: return "FMT_HEIGHT";
-        case CameraCtrl::MODE: return "MODE";
-        case CameraCtrl::FRAME_MODE: return "FRAME_MODE";
-        case CameraCtrl::EXPOSURE: return "EXPOSURE";
-        case CameraCtrl::FRAME_RATE: return "FRAME_RATE";
-        case CameraCtrl::SKIP_FRAME: return "SKIP_FRAME";
-        case CameraCtrl::SKIP_FRAME_LOOP: return "SKIP_FRAME_LOOP";
-        case CameraCtrl::AUTO_FRAME_RATE: return "AUTO_FRAME_RATE";
-        case CameraCtrl::CONFIG_DIR_EXT: return "CONFIG_DIR_EXT";
+        case CameraCtrl::RANGE:
+            return "RANGE";
+        case CameraCtrl::FMT_WIDTH:
+            return "FMT_WIDTH";
+        case CameraCtrl::FMT_HEIGHT:
+            return "FMT_HEIGHT";
+        case CameraCtrl::MODE:
+            return "MODE";
+        case CameraCtrl::FRAME_MODE:
+            return "FRAME_MODE";
+        case CameraCtrl::EXPOSURE:
+            return "EXPOSURE";
+        case CameraCtrl::FRAME_RATE:
+            return "FRAME_RATE";
+        case CameraCtrl::SKIP_FRAME:
+            return "SKIP_FRAME";
+        case CameraCtrl::SKIP_FRAME_LOOP:
+            return "SKIP_FRAME_LOOP";
+        case CameraCtrl::AUTO_FRAME_RATE:
+            return "AUTO_FRAME_RATE";
+        case CameraCtrl::CONFIG_DIR_EXT:
+            return "CONFIG_DIR_EXT";
     }
     return "UNKNOWN";
 }
@@ -49,10 +60,10 @@ int Recorder::open(const std::string& path, const RecorderOptions& chosen) {
         writer.addSchema(ros2::kCameraInfoName, "ros2msg", ros2::cameraInfoSchema());
     depthChannel = writer.addChannel(image, recording::kDepthTopic, "cdr",
                                      {{"unit", "m"}, {"encoding", "32FC1"}});
-    amplitudeChannel = writer.addChannel(image, recording::kAmplitudeTopic, "cdr",
-                                         {{"encoding", "32FC1"}});
-    infoChannel = writer.addChannel(info, recording::kCameraInfoTopic, "cdr",
-                                    {{"model", "nominal pinhole"}});
+    amplitudeChannel =
+        writer.addChannel(image, recording::kAmplitudeTopic, "cdr", {{"encoding", "32FC1"}});
+    infoChannel =
+        writer.addChannel(info, recording::kCameraInfoTopic, "cdr", {{"model", "nominal pinhole"}});
     controlChannel = writer.addChannel(0, recording::kControlsTopic, "json", {});
     slots.clear();
     freeSlots.clear();
@@ -258,13 +269,13 @@ void Recorder::writeFrame(Slot& slot) {
     }
     Format& format = formats[static_cast<size_t>(slot.format)];
     if (format.channel == 0) {
-        format.channel = writer.addChannel(
-            0, recording::kRawTopic, recording::kRawEncoding,
-            {{recording::kWidthKey, std::to_string(format.width)},
-             {recording::kHeightKey, std::to_string(format.height)},
-             {recording::kSubframesKey, std::to_string(format.subframes)},
-             {"sample", "uint16 little-endian"},
-             {"publish_time", "sensor timestamp in ms times 1e6"}});
+        format.channel =
+            writer.addChannel(0, recording::kRawTopic, recording::kRawEncoding,
+                              {{recording::kWidthKey, std::to_string(format.width)},
+                               {recording::kHeightKey, std::to_string(format.height)},
+                               {recording::kSubframesKey, std::to_string(format.subframes)},
+                               {"sample", "uint16 little-endian"},
+                               {"publish_time", "sensor timestamp in ms times 1e6"}});
     }
     int result = writer.write(format.channel, slot.sequence, slot.logTime,
                               slot.timestamp * 1000000u, slot.raw.data(), slot.raw.size());

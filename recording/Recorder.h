@@ -31,7 +31,7 @@ struct RecorderStats {
     uint64_t framesRecorded = 0;  // written to the file
     uint64_t framesDropped = 0;   // seen by the capture thread but not recorded (queue full)
     uint64_t bytesWritten = 0;
-    double seconds = 0;           // between the first and the last recorded frame
+    double seconds = 0;  // between the first and the last recorded frame
     bool writeFailed = false;
 };
 
@@ -100,8 +100,8 @@ private:
     std::deque<size_t> readySlots;
     std::vector<ControlEvent> events;
     std::vector<mcap::StringMap> cameraRecords;  // descriptions to write as metadata
-    size_t slotsOut = 0;  // taken by the writer
-    bool closing = true;  // until open, and from close on
+    size_t slotsOut = 0;                         // taken by the writer
+    bool closing = true;                         // until open, and from close on
     int currentFormat = -1;
     uint32_t planeWidth = 0, planeHeight = 0;
     ros2::CameraModel cameraModel;

@@ -40,9 +40,7 @@ public:
         if (result == 0) recorder.beginFrame(dst, *timestamp);
         return result;
     }
-    int setControl(CameraCtrl ctrl, int value) override {
-        return inner->setControl(ctrl, value);
-    }
+    int setControl(CameraCtrl ctrl, int value) override { return inner->setControl(ctrl, value); }
     int getControl(CameraCtrl ctrl, int* value) override { return inner->getControl(ctrl, value); }
 
 private:

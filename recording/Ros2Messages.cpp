@@ -71,40 +71,39 @@ private:
 }  // namespace
 
 const std::string& imageSchema() {
-    static const std::string text = withDependency(
-        withDependency("std_msgs/Header header\n"
-                       "uint32 height\n"
-                       "uint32 width\n"
-                       "string encoding\n"
-                       "uint8 is_bigendian\n"
-                       "uint32 step\n"
-                       "uint8[] data\n",
-                       "std_msgs/Header", kHeaderText),
-        "builtin_interfaces/Time", kTimeText);
+    static const std::string text = withDependency(withDependency("std_msgs/Header header\n"
+                                                                  "uint32 height\n"
+                                                                  "uint32 width\n"
+                                                                  "string encoding\n"
+                                                                  "uint8 is_bigendian\n"
+                                                                  "uint32 step\n"
+                                                                  "uint8[] data\n",
+                                                                  "std_msgs/Header", kHeaderText),
+                                                   "builtin_interfaces/Time", kTimeText);
     return text;
 }
 
 const std::string& cameraInfoSchema() {
-    static const std::string text = withDependency(
-        withDependency(withDependency("std_msgs/Header header\n"
-                                      "uint32 height\n"
-                                      "uint32 width\n"
-                                      "string distortion_model\n"
-                                      "float64[] d\n"
-                                      "float64[9] k\n"
-                                      "float64[9] r\n"
-                                      "float64[12] p\n"
-                                      "uint32 binning_x\n"
-                                      "uint32 binning_y\n"
-                                      "sensor_msgs/RegionOfInterest roi\n",
-                                      "std_msgs/Header", kHeaderText),
-                       "builtin_interfaces/Time", kTimeText),
-        "sensor_msgs/RegionOfInterest",
-        "uint32 x_offset\n"
-        "uint32 y_offset\n"
-        "uint32 height\n"
-        "uint32 width\n"
-        "bool do_rectify\n");
+    static const std::string text =
+        withDependency(withDependency(withDependency("std_msgs/Header header\n"
+                                                     "uint32 height\n"
+                                                     "uint32 width\n"
+                                                     "string distortion_model\n"
+                                                     "float64[] d\n"
+                                                     "float64[9] k\n"
+                                                     "float64[9] r\n"
+                                                     "float64[12] p\n"
+                                                     "uint32 binning_x\n"
+                                                     "uint32 binning_y\n"
+                                                     "sensor_msgs/RegionOfInterest roi\n",
+                                                     "std_msgs/Header", kHeaderText),
+                                      "builtin_interfaces/Time", kTimeText),
+                       "sensor_msgs/RegionOfInterest",
+                       "uint32 x_offset\n"
+                       "uint32 y_offset\n"
+                       "uint32 height\n"
+                       "uint32 width\n"
+                       "bool do_rectify\n");
     return text;
 }
 
@@ -116,9 +115,8 @@ Header headerAt(uint64_t nanoseconds, const std::string& frameId) {
     return header;
 }
 
-void encodeImage(const Header& header, uint32_t height, uint32_t width,
-                 const std::string& encoding, uint32_t step, const uint8_t* data,
-                 std::vector<uint8_t>& out) {
+void encodeImage(const Header& header, uint32_t height, uint32_t width, const std::string& encoding,
+                 uint32_t step, const uint8_t* data, std::vector<uint8_t>& out) {
     CdrWriter cdr(out);
     cdr.header(header);
     cdr.u32(height);
@@ -140,10 +138,10 @@ void encodeCameraInfo(const Header& header, const CameraModel& model, std::vecto
     for (double value : model.k) cdr.f64(value);
     for (double value : model.r) cdr.f64(value);
     for (double value : model.p) cdr.f64(value);
-    cdr.u32(0);  // binning_x
-    cdr.u32(0);  // binning_y
+    cdr.u32(0);                              // binning_x
+    cdr.u32(0);                              // binning_y
     for (int i = 0; i < 4; ++i) cdr.u32(0);  // roi: the full image
-    cdr.u8(0);   // roi.do_rectify
+    cdr.u8(0);                               // roi.do_rectify
 }
 
 CameraModel nominalPinhole(uint32_t width, uint32_t height, double fovDegrees) {

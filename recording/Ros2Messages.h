@@ -26,9 +26,8 @@ struct Header {
 Header headerAt(uint64_t nanoseconds, const std::string& frameId);
 
 // sensor_msgs/msg/Image of `height` rows of `step` bytes; `data` holds height x step bytes.
-void encodeImage(const Header& header, uint32_t height, uint32_t width,
-                 const std::string& encoding, uint32_t step, const uint8_t* data,
-                 std::vector<uint8_t>& out);
+void encodeImage(const Header& header, uint32_t height, uint32_t width, const std::string& encoding,
+                 uint32_t step, const uint8_t* data, std::vector<uint8_t>& out);
 
 // sensor_msgs/msg/CameraInfo from plain values: K row-major 3x3, R 3x3, P 3x4, D any length.
 struct CameraModel {

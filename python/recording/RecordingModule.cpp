@@ -46,8 +46,8 @@ QuarvelFrameBuffer* waitFrame(QuarvelTOFCamera& camera, int timeoutMs) {
 py::array_t<float> planeCopy(QuarvelFrameBuffer* frame, FrameType plane) {
     FrameDataFormat format{};
     frame->getFormat(FrameType::DEPTH, format);
-    py::array_t<float> array({static_cast<py::ssize_t>(format.height),
-                              static_cast<py::ssize_t>(format.width)});
+    py::array_t<float> array(
+        {static_cast<py::ssize_t>(format.height), static_cast<py::ssize_t>(format.width)});
     std::memcpy(array.mutable_data(), frame->getData(plane),
                 static_cast<size_t>(format.width) * format.height * sizeof(float));
     return array;
@@ -89,9 +89,11 @@ py::dict record(const std::string& path, const std::string& connect, int index,
         } else {
             throw py::value_error("connect must be csi or usb, not '" + connect + "'");
         }
-        if (status != 0) throw std::runtime_error("open failed with status " + std::to_string(status));
+        if (status != 0)
+            throw std::runtime_error("open failed with status " + std::to_string(status));
         status = camera.start(FrameType::DEPTH);
-        if (status != 0) throw std::runtime_error("start failed with status " + std::to_string(status));
+        if (status != 0)
+            throw std::runtime_error("start failed with status " + std::to_string(status));
         const auto begin = std::chrono::steady_clock::now();
         auto lastReport = begin;
         for (;;) {
@@ -194,8 +196,8 @@ PYBIND11_MODULE(_recording, m) {
     m.doc() = "Recording a camera to MCAP and playing recordings back (native part).";
     m.def("record", &record, py::arg("path"), py::arg("connect") = "usb", py::arg("index") = 0,
           py::arg("config") = "", py::arg("frames") = 0, py::arg("seconds") = 0.0,
-          py::arg("compression") = "", py::arg("queue_frames") = 8,
-          py::arg("timeout_ms") = 5000, py::arg("progress") = py::none());
+          py::arg("compression") = "", py::arg("queue_frames") = 8, py::arg("timeout_ms") = 5000,
+          py::arg("progress") = py::none());
     py::class_<Player>(m, "Player")
         .def(py::init<const std::string&, bool, bool>(), py::arg("path"), py::arg("paced") = true,
              py::arg("loop") = false)

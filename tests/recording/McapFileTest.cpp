@@ -2,7 +2,6 @@
 // every compression, the summary tells the truth, a file cut anywhere gives up exactly the
 // chunk it was cut in, and damaged or foreign bytes give an error instead of a crash.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdio>
@@ -38,7 +37,8 @@ constexpr int kMessages = 60;
 
 // Writes two channels of kMessages messages each, interleaved, in chunks of about 2 KiB.
 struct WrittenFile {
-    explicit WrittenFile(Compression compression, const std::string& name) : path(scratchPath(name)) {
+    explicit WrittenFile(Compression compression, const std::string& name)
+        : path(scratchPath(name)) {
         Writer writer;
         WriterOptions options;
         options.compression = compression;
@@ -118,11 +118,11 @@ TEST_P(McapCompressions, EveryRecordReadsBackAndTheSummaryCountsThem) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllCodecs, McapCompressions,
-                         ::testing::Values(Compression::NONE, Compression::ZSTD,
-                                           Compression::LZ4),
+                         ::testing::Values(Compression::NONE, Compression::ZSTD, Compression::LZ4),
                          [](const ::testing::TestParamInfo<Compression>& info) {
-                             return std::string(info.param == Compression::NONE ? "none"
-                                                                                 : compressionName(info.param));
+                             return std::string(info.param == Compression::NONE
+                                                    ? "none"
+                                                    : compressionName(info.param));
                          });
 
 // Messages a reader delivers from the first `size` bytes of `bytes`.

@@ -2,9 +2,8 @@
 // simulated USB camera: the replayed depth equals the recorded depth bit for bit, the depth
 // images of the file are the camera's depth in metres, and a disk that stops taking data
 // costs recorded frames, never camera frames.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -79,8 +78,7 @@ DepthFrames recordCamera(const std::string& description, const std::string& path
 }
 
 // Plays `path` back through a camera opened on it and returns every frame it delivered.
-DepthFrames replay(const std::string& path, std::shared_ptr<PlaybackReport>& report,
-                   bool paced) {
+DepthFrames replay(const std::string& path, std::shared_ptr<PlaybackReport>& report, bool paced) {
     PlaybackOptions options;
     options.paced = paced;
     PlaybackComponents components(path, options);
@@ -220,7 +218,8 @@ TEST(RecordAndReplayTruncated, AFileCutMidChunkPlaysItsCompleteChunksAndCountsTh
     ASSERT_GE(spans.size(), 3u);
     const auto& middle = spans[spans.size() / 2];
     const Scratch cut("cut-short.mcap");
-    mcaptest::writeBytes(cut.path, whole.data(), static_cast<size_t>((middle.first + middle.second) / 2));
+    mcaptest::writeBytes(cut.path, whole.data(),
+                         static_cast<size_t>((middle.first + middle.second) / 2));
     std::shared_ptr<PlaybackReport> report;
     const DepthFrames replayed = replay(cut.path, report, false);
     EXPECT_TRUE(report->truncated.load());

@@ -13,6 +13,7 @@ TEST(Ros2Image, CdrBytesFollowTheAlignmentRules) {
     std::vector<uint8_t> bytes;
     ros2::encodeImage(ros2::headerAt(1000000002ull, "ab"), 1, 2, "32FC1", 8,
                       reinterpret_cast<const uint8_t*>(samples), bytes);
+    // clang-format off
     std::vector<uint8_t> expected = {
         0x00, 0x01, 0x00, 0x00,              // CDR, little-endian
         1, 0, 0, 0, 2, 0, 0, 0,              // stamp: 1 s, 2 ns
@@ -23,6 +24,7 @@ TEST(Ros2Image, CdrBytesFollowTheAlignmentRules) {
         0,                                   // padding to the step's 4-byte place
         8, 0, 0, 0,                          // step
         8, 0, 0, 0};                         // data length
+    // clang-format on
     const uint8_t* raw = reinterpret_cast<const uint8_t*>(samples);
     expected.insert(expected.end(), raw, raw + 8);
     EXPECT_EQ(bytes, expected);

@@ -49,8 +49,9 @@ bool writeSynthetic(const std::string& path, mcap::Compression compression) {
         writer.addSchema(ros2::kCameraInfoName, "ros2msg", ros2::cameraInfoSchema());
     const uint16_t depth = writer.addChannel(image, recording::kDepthTopic, "cdr", {});
     const uint16_t camera = writer.addChannel(info, recording::kCameraInfoTopic, "cdr", {});
-    const uint16_t raw = writer.addChannel(0, recording::kRawTopic, recording::kRawEncoding,
-                                           {{"width", "240"}, {"height", "180"}, {"subframes", "4"}});
+    const uint16_t raw =
+        writer.addChannel(0, recording::kRawTopic, recording::kRawEncoding,
+                          {{"width", "240"}, {"height", "180"}, {"subframes", "4"}});
     const uint16_t controls = writer.addChannel(0, recording::kControlsTopic, "json", {});
     writer.addMetadata(recording::kCameraMetadata, {{"device_type", "HQVGA"}});
     std::vector<float> plane(kWidth * kHeight);
@@ -62,7 +63,8 @@ bool writeSynthetic(const std::string& path, mcap::Compression compression) {
         for (size_t i = 0; i < plane.size(); ++i) {
             plane[i] = static_cast<float>(i % 240) * 0.001f + static_cast<float>(n);
         }
-        for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<uint16_t>((i + n) & 0xFFF);
+        for (size_t i = 0; i < samples.size(); ++i)
+            samples[i] = static_cast<uint16_t>((i + n) & 0xFFF);
         const ros2::Header header = ros2::headerAt(t, recording::kDepthFrameId);
         ros2::encodeImage(header, kHeight, kWidth, "32FC1", kWidth * 4,
                           reinterpret_cast<const uint8_t*>(plane.data()), encoded);
@@ -89,7 +91,8 @@ bool writeCamera(const std::string& dir) {
     uint64_t keptTimestamp = 0;
     {
         QuarvelTOFCamera camera(*components);
-        if (camera.open(Connection::USB, 0) != 0 || camera.start(FrameType::DEPTH) != 0) return false;
+        if (camera.open(Connection::USB, 0) != 0 || camera.start(FrameType::DEPTH) != 0)
+            return false;
         for (int n = 0; n < 4; ++n) {
             QuarvelFrameBuffer* frame = camera.requestFrame(30000);
             if (!frame) return false;
@@ -113,8 +116,9 @@ bool writeCamera(const std::string& dir) {
     mcap::Message message;
     uint64_t messages = 0;
     while (reader.next(message) == 1) ++messages;
-    check(messages >= 4 * stats.framesRecorded + 1, "camera: raw, depth, amplitude and camera "
-                                                    "info per frame, the range set at start");
+    check(messages >= 4 * stats.framesRecorded + 1,
+          "camera: raw, depth, amplitude and camera "
+          "info per frame, the range set at start");
     std::ofstream(dir + "/camera-expect.json")
         << "{\"timestamp_ms\": " << keptTimestamp << ", \"frames\": " << stats.framesRecorded
         << ", \"messages\": " << messages << "}\n";
@@ -125,7 +129,8 @@ bool writeCamera(const std::string& dir) {
 }
 
 int write(const std::string& dir) {
-    for (auto compression : {mcap::Compression::NONE, mcap::Compression::ZSTD, mcap::Compression::LZ4}) {
+    for (auto compression :
+         {mcap::Compression::NONE, mcap::Compression::ZSTD, mcap::Compression::LZ4}) {
         if (!mcap::compressionAvailable(compression)) continue;
         const std::string name = compression == mcap::Compression::NONE
                                      ? std::string("none")
@@ -140,7 +145,8 @@ int write(const std::string& dir) {
 
 // Small recordings for the reader's fuzz corpus: every compression, whole and cut mid-file.
 int seeds(const std::string& dir) {
-    for (auto compression : {mcap::Compression::NONE, mcap::Compression::ZSTD, mcap::Compression::LZ4}) {
+    for (auto compression :
+         {mcap::Compression::NONE, mcap::Compression::ZSTD, mcap::Compression::LZ4}) {
         const std::string name = compression == mcap::Compression::NONE
                                      ? std::string("none")
                                      : mcap::compressionName(compression);
@@ -151,9 +157,11 @@ int seeds(const std::string& dir) {
         options.chunkBytes = 96;
         if (writer.open(path, options) != 0) return 1;
         const uint16_t image = writer.addSchema(ros2::kImageName, "ros2msg", "uint32 height\n");
-        const uint16_t depth = writer.addChannel(image, recording::kDepthTopic, "cdr", {{"unit", "m"}});
-        const uint16_t raw = writer.addChannel(0, recording::kRawTopic, recording::kRawEncoding,
-                                               {{"width", "2"}, {"height", "2"}, {"subframes", "1"}});
+        const uint16_t depth =
+            writer.addChannel(image, recording::kDepthTopic, "cdr", {{"unit", "m"}});
+        const uint16_t raw =
+            writer.addChannel(0, recording::kRawTopic, recording::kRawEncoding,
+                              {{"width", "2"}, {"height", "2"}, {"subframes", "1"}});
         writer.addMetadata(recording::kCameraMetadata, {{"device_type", "HQVGA"}});
         for (uint32_t n = 0; n < 6; ++n) {
             const uint8_t samples[8] = {1, 0, 2, 0, 3, 0, static_cast<uint8_t>(n), 0};
@@ -181,8 +189,8 @@ int checkReference(const std::string& path) {
         const mcap::Channel& channel = reader.channels().at(message.channelId);
         if (channel.topic == "/js/depth") {
             const int n = images++;
-            check(message.sequence == static_cast<uint32_t>(n) &&
-                      message.logTime == 1000u * n && message.publishTime == 1000u * n + 1,
+            check(message.sequence == static_cast<uint32_t>(n) && message.logTime == 1000u * n &&
+                      message.publishTime == 1000u * n + 1,
                   "image message fields");
             // The image's samples are its last 32 bytes, after the 4-byte length.
             check(message.size >= 36, "image size");
@@ -206,8 +214,9 @@ int checkReference(const std::string& path) {
     check(depth && reader.schemas().count(depth->schemaId) &&
               reader.schemas().at(depth->schemaId).name == "sensor_msgs/msg/Image",
           "schema");
-    check(reader.metadata().size() == 1 && reader.metadata()[0].entries.at("writer") == "@mcap/core",
-          "metadata");
+    check(
+        reader.metadata().size() == 1 && reader.metadata()[0].entries.at("writer") == "@mcap/core",
+        "metadata");
     mcap::Statistics statistics;
     uint32_t chunkIndexes = 0;
     check(reader.readSummary(statistics, chunkIndexes) == 0, "summary: " + reader.error());
