@@ -7,11 +7,15 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib
-  libsleef-dev
+  libsleef-dev libzstd-dev liblz4-dev
   g++-arm-linux-gnueabihf g++-aarch64-linux-gnu
 )
 if [ $# -gt 0 ]; then
   packages=("$@")
+elif ! { command -v node && command -v npm; } >/dev/null 2>&1; then
+  # The recording interop test runs the MCAP reference implementation under Node.js; a
+  # machine that has node and npm from elsewhere keeps them.
+  packages+=(nodejs npm)
 fi
 
 missing=()

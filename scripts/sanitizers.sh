@@ -121,14 +121,15 @@ run_python() {
 run_tsan() {
     # The tests where threads meet: the camera's pool, capture thread and controls (core),
     # streaming over the simulated kernel (csi) and the simulated USB camera (usb), the phase
-    # library on the capture thread (vga_camera, vga_usb), and the stress tests. The others
-    # are single-threaded computations that the ASan run covers.
+    # library on the capture thread (vga_camera, vga_usb), the recorder's writer thread
+    # (recording), and the stress tests. The others are single-threaded computations that
+    # the ASan run covers.
     configure "$tsan_dir" thread -DQUARVEL_BUILD_PYTHON=OFF
     local area targets=() labels=() known
     # Listed once and matched without `grep -q`: a grep that quits at the first match lets
     # ninja die of SIGPIPE, and under pipefail that silently dropped whole areas.
     known=$(ninja -C "$tsan_dir" -t targets all)
-    for area in core csi usb vga_camera vga_usb stress; do
+    for area in core csi usb vga_camera vga_usb stress recording; do
         if grep "^quarvel_${area}_tests:" >/dev/null <<<"$known"; then
             targets+=("quarvel_${area}_tests")
             labels+=("$area")

@@ -6,13 +6,17 @@
             print(frame.depth[90, 120])
 
 Failures raise QuarvelError carrying the camera's status. The 3D geometry (intrinsics,
-point clouds, filters, PLY files) is in quarvel.geometry.
+point clouds, filters, PLY files) is in quarvel.geometry; recording to MCAP files and playing
+them back ("file:run.mcap") in quarvel.recording.
 """
 import os
 
 import QuarvelDepthCamera as _qdc
 
-__all__ = ["Camera", "DepthFrame", "QuarvelError", "open", "parse_source"]
+from quarvel.frames import DepthFrame
+from quarvel.recording import Playback, record
+
+__all__ = ["Camera", "DepthFrame", "Playback", "QuarvelError", "open", "parse_source", "record"]
 
 _SUCCESS = _qdc.TOFErrorCode.QuarvelSuccess
 
@@ -44,20 +48,6 @@ def parse_source(source):
             raise ValueError(f"camera index must be a whole number, got {source!r}")
         return kind, int(index), None
     return "usb", 0, source
-
-
-class DepthFrame:
-    """One depth frame: depth (mm), amplitude and confidence as float32 arrays (copies), and
-    the frame's timestamp (ms) and index within the stream."""
-
-    __slots__ = ("depth", "amplitude", "confidence", "timestamp", "index")
-
-    def __init__(self, depth, amplitude, confidence, timestamp, index):
-        self.depth = depth
-        self.amplitude = amplitude
-        self.confidence = confidence
-        self.timestamp = timestamp
-        self.index = index
 
 
 class Camera:
@@ -141,6 +131,12 @@ class Camera:
         self._camera = None
 
 
-def open(source):
-    """Opens a camera: "usb:N", "csi:N" or the path of a camera description file."""
+def open(source, **options):
+    """Opens a camera: "usb:N", "csi:N", the path of a camera description file, or
+    "file:PATH", the MCAP recording at PATH played back as a camera (`options`: paced, loop;
+    see Playback)."""
+    if isinstance(source, str) and source.startswith("file:"):
+        return Playback(source[len("file:"):], **options)
+    if options:
+        raise TypeError(f"options {sorted(options)} apply only to recordings (file:PATH)")
     return Camera(source)
