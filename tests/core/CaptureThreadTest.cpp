@@ -2,7 +2,10 @@
 // timestamps, the frame-rate measurement and its adaptation, stop/start cycles.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <set>
 
 #include "core/QuarvelTOFCamera.h"
@@ -21,6 +24,39 @@ struct Rig : support::CameraRig {
         EXPECT_EQ(openUsb(frameDelay), 0);
         camera->setControl(CameraCtrl::AUTO_FRAME_RATE, 0);
     }
+};
+
+// Lets sensor reads begin up to a given frame number; later ones wait until opened.
+class ReadGate {
+public:
+    explicit ReadGate(uint64_t allowed) : readsAllowed(allowed) {}
+    // Called by the sensor as read `number` begins.
+    void pass(uint64_t number) {
+        std::unique_lock<std::mutex> lock(mutex);
+        readsBegun = number;
+        changed.wait(lock, [&] { return number <= readsAllowed; });
+    }
+    uint64_t begun() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return readsBegun;
+    }
+    void openAll() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            readsAllowed = UINT64_MAX;
+        }
+        changed.notify_all();
+    }
+    struct Opener {
+        ReadGate& gate;
+        ~Opener() { gate.openAll(); }
+    };
+
+private:
+    std::mutex mutex;  // guards readsAllowed and readsBegun
+    std::condition_variable changed;
+    uint64_t readsAllowed;
+    uint64_t readsBegun = 0;
 };
 
 // The frame number the scripted sensor wrote into a delivered depth frame.
@@ -98,27 +134,28 @@ TEST(CaptureDelivery, SlowUserGetsRecentFramesAndHeldBuffersBlockTheThread) {
 }
 
 // A user holding two buffers (say the previous and the current frame, to difference them)
-// leaves one circulating. The frame queued in it stays ready while the next raw frame is
-// read, a whole frame period, so a request for a third frame is served nearly every time;
-// when it was reclaimed right after being queued, about one request in ten was.
-TEST(CaptureDelivery, UserHoldingTwoOfThreeBuffersStillGetsEveryThirdFrame) {
-    Rig rig(std::chrono::microseconds(33333));  // 30 frames per second
+// leaves one circulating. The frame queued in it must stay ready while the next raw frame is
+// read, a whole frame period; it used to be reclaimed the moment it was queued, before the
+// read, so a request for a third frame got one about 1 time in 10 at 30 fps. Here the fourth
+// read blocks until the test lets it go: the third frame must be there all that time.
+TEST(CaptureDelivery, ReadyFrameStaysReadyWhileTheNextFrameIsRead) {
+    ReadGate gate(3);
+    Rig rig;
+    const ReadGate::Opener opener{gate};  // before the rig stops its camera, on every path
+    rig.sensor().beforeRead = [&](uint64_t number) { gate.pass(number); };
     ASSERT_EQ(rig.camera->start(FrameType::DEPTH), 0);
-    QuarvelFrameBuffer* previous = rig.camera->requestFrame(support::kFrameArrivalMs);
-    QuarvelFrameBuffer* current = rig.camera->requestFrame(support::kFrameArrivalMs);
-    ASSERT_NE(previous, nullptr);
-    ASSERT_NE(current, nullptr);
-    int served = 0;
-    for (int request = 0; request < 100; ++request) {
-        QuarvelFrameBuffer* next = rig.camera->requestFrame(2000);
-        if (next == nullptr) continue;
-        ++served;
-        EXPECT_GT(frameNumber(next), frameNumber(current));
-        ASSERT_EQ(rig.camera->releaseFrame(previous), 0);
-        previous = current;
-        current = next;
+    ASSERT_TRUE(support::eventually([&] { return gate.begun() >= 4; }));
+    QuarvelFrameBuffer* held[3];
+    for (int i = 0; i < 3; ++i) {
+        held[i] = rig.camera->requestFrame(0);
+        ASSERT_NE(held[i], nullptr) << "frame " << i + 1;
+        EXPECT_EQ(frameNumber(held[i]), i + 1);
     }
-    EXPECT_GE(served, 99);
+    gate.openAll();
+    ASSERT_EQ(rig.camera->releaseFrame(held[0]), 0);
+    QuarvelFrameBuffer* fourth = rig.camera->requestFrame(support::kFrameArrivalMs);
+    ASSERT_NE(fourth, nullptr);
+    EXPECT_EQ(frameNumber(fourth), 4);
     rig.camera->stop();
 }
 
