@@ -100,6 +100,15 @@ def python_consumer(build):
     return json.loads(result.stdout), None
 
 
+def simulated_pacing(build):
+    """Delivered rate and timestamps of the simulated cameras over 10 s each."""
+    result = subprocess.run([sys.executable, os.path.join(HERE, "pacing.py"), build, "10"],
+                            capture_output=True, text=True)
+    if result.returncode != 0:
+        return None, (result.stderr.strip().splitlines() or ["failed"])[-1]
+    return json.loads(result.stdout), None
+
+
 class Table:
     def __init__(self):
         self.rows = []
@@ -141,6 +150,7 @@ def main():
         pipeline = run_pipeline(build, scratch)
     consumer, consumer_missing = python_consumer(build)
     filters, filters_missing = depth_filters(build)
+    pacing, pacing_missing = simulated_pacing(build)
 
     # 240x180 depth.
     fast = k["HqvgaPhaseImage"]["us"]
@@ -243,6 +253,22 @@ def main():
     else:
         table.missing("depth filters", filters_missing)
 
+    # The simulated cameras keep time: delivered rate and timestamps against the configured
+    # rate over 10 s, and timestamps never ahead of arrival.
+    if pacing:
+        for name, figures in pacing.items():
+            configured = figures["configured_fps"]
+            for kind in ("wall", "stamped"):
+                off = abs(figures[f"{kind}_fps"] / configured - 1)
+                table.add(f"simulated {name} {kind} fps over 10 s", figures[f"{kind}_fps"],
+                          "frames/s", "configured frames/s", configured,
+                          figures[f"{kind}_fps"] / configured, "within 1 %", off <= 0.01)
+            table.add(f"simulated {name} timestamp drift over 10 s", figures["drift_ms"], "ms",
+                      "smallest arrival - timestamp ms", figures["min_lag_ms"], None,
+                      "never ahead of arrival", figures["min_lag_ms"] >= 0)
+    else:
+        table.missing("simulated camera pacing", pacing_missing)
+
     results = {
         "machine": {"cpu": platform.processor() or platform.machine(),
                     "cores": os.cpu_count(), "python": platform.python_version(),
@@ -253,7 +279,8 @@ def main():
         "figures": table.rows,
         "raw": {"kernels": k, "pipeline": pipeline, "numpy": numpy_result,
                 "phase_library_and_numpy_us": phase,
-                "python_consumer": consumer, "depth_filters": filters},
+                "python_consumer": consumer, "depth_filters": filters,
+                "pacing": pacing},
         "seconds": time.time() - started,
     }
     with open(os.path.join(HERE, "results.json"), "w") as out:

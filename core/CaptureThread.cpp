@@ -61,8 +61,9 @@ int QuarvelTOFCamera::setOutputType(FrameType type) {
 
     auto next = std::make_shared<FramePool>(
         cacheInfo, type == FrameType::RAW ? rawLayout : outputLayout);
+    // Counted before the swap: a frame taken from the old pool from now on is seen as stale.
+    next->generation = ++poolGenerationCount;
     replacePool(std::move(next));
-    ++poolGenerationCount;
     return 0;
 }
 
@@ -78,21 +79,31 @@ void QuarvelTOFCamera::captureThread() {
             adjustFrameRate();
             lastAdjust = systemClockNs();
         }
-        LinkNode* node = pool->takeFree();
-        if (node == nullptr) {
-            node = pool->reclaimOldest(kReclaimWaitMs);
-            if (node == nullptr) {
-                // Every buffer is in the user's hands.
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                continue;
-            }
-        }
-        if (analysisFrame(cache, node) == 0) {
+        // The raw frame is read before a buffer is claimed, so the frame queued last stays
+        // ready for the user during the whole read (a frame period) instead of being
+        // reclaimed the moment it was queued. A dropped frame claims no buffer at all.
+        uint64_t timestamp = 0;
+        if (readFrame(cache, &timestamp) != 0) continue;
+        LinkNode* node = claimNode(*pool);
+        if (node == nullptr) break;  // stopped while every buffer was in the user's hands
+        if (processFrame(cache, node, timestamp) == 0) {
             updateFps();
             pool->publish(node);
         } else {
             pool->giveBack(node);
         }
+    }
+}
+
+LinkNode* QuarvelTOFCamera::claimNode(FramePool& framePool) {
+    // A frame read before `stop` is still processed and queued; the flag only ends a wait.
+    for (;;) {
+        LinkNode* node = framePool.takeFree();
+        if (node == nullptr) node = framePool.reclaimOldest(kReclaimWaitMs);
+        if (node != nullptr) return node;
+        if (stopFlag.load()) return nullptr;
+        // Every buffer is in the user's hands; the frame read waits in the cache.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
 
@@ -110,11 +121,22 @@ bool QuarvelTOFCamera::skipThisFrame() {
 
 int QuarvelTOFCamera::analysisFrame(uint8_t* cache, LinkNode* node) {
     uint64_t timestamp = 0;
+    const int read = readFrame(cache, &timestamp);
+    if (read == QuarvelSkipFrame) node->buffer->setTimestamp(timestamp);
+    if (read != 0) return read;
+    return processFrame(cache, node, timestamp);
+}
+
+int QuarvelTOFCamera::readFrame(uint8_t* cache, uint64_t* timestamp) {
     // Only 0 means the cache holds one whole new frame: -2 (a failed dequeue or queue) and 2
     // (a buffer index out of range) leave it part old, part new, with no timestamp.
-    if (sensor->getFrame(cache, &timestamp) != 0) return -1;
-    node->buffer->setTimestamp(timestamp);
+    if (sensor->getFrame(cache, timestamp) != 0) return -1;
     if (skipThisFrame()) return QuarvelSkipFrame;
+    return 0;
+}
+
+int QuarvelTOFCamera::processFrame(uint8_t* cache, LinkNode* node, uint64_t timestamp) {
+    node->buffer->setTimestamp(timestamp);
     QuarvelFrameBuffer* buffer = node->buffer.get();
     switch (info.type) {
         case FrameType::RAW:

@@ -94,6 +94,8 @@ public:
     ConditionVariable ready;  // signalled (notify all) when readyCount grows or on retire
     int32_t readyCount GUARDED_BY(mutex) = 0;  // frames in the ready queue not yet claimed
     int32_t readyLimit = 3;
+    // The camera's pool generation this pool was built as; fixed before it is shared.
+    uint64_t generation = 0;
     // Set once by retire(); request() then hands out nothing.
     bool retired GUARDED_BY(mutex) = false;
 };

@@ -20,9 +20,18 @@ void QuarvelTOFCamera::replacePool(std::shared_ptr<FramePool> next) {
 }
 
 QuarvelFrameBuffer* QuarvelTOFCamera::requestFrame(int16_t timeout) {
+    uint64_t servingPoolGeneration = 0;
+    return requestFrame(timeout, &servingPoolGeneration);
+}
+
+QuarvelFrameBuffer* QuarvelTOFCamera::requestFrame(int16_t timeout,
+                                                   uint64_t* servingPoolGeneration) {
     const std::shared_ptr<FramePool> current = currentPool();
+    if (!current) return nullptr;
     // Touches no member after the wait: the camera may be gone by then.
-    return current ? current->request(timeout) : nullptr;
+    QuarvelFrameBuffer* frame = current->request(timeout);
+    if (frame != nullptr) *servingPoolGeneration = current->generation;
+    return frame;
 }
 
 int QuarvelTOFCamera::releaseFrame(QuarvelFrameBuffer* frame) {

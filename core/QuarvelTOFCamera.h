@@ -54,12 +54,16 @@ public:
     // A wait ends with null when the pool it waits on is replaced (next start) or the
     // camera is destroyed, so another thread may do either while one waits here.
     QuarvelFrameBuffer* requestFrame(int16_t timeout);
+    // The same, also giving the generation of the pool the frame came from (unchanged when
+    // no frame came): a binding that waits without holding off `start` in other threads
+    // compares it with poolGeneration() before it touches the frame. Any thread.
+    QuarvelFrameBuffer* requestFrame(int16_t timeout, uint64_t* servingPoolGeneration);
     // 0, or -1 for a buffer that is not one of the current pool's or is not handed out.
     int releaseFrame(QuarvelFrameBuffer* frame);
 
     // Frame-safety queries for bindings: a pool is replaced at every successful start,
     // and a buffer is valid for the user only while it is handed out.
-    uint64_t poolGeneration() const { return poolGenerationCount; }
+    uint64_t poolGeneration() const { return poolGenerationCount.load(); }
     bool isFrameHeld(const QuarvelFrameBuffer* frame) const;
 
     // Capture machinery; public so that tests and tools can drive single steps.
@@ -83,6 +87,14 @@ private:
     void closeAndDropDevice();
     void stopIfStreaming();
     bool skipThisFrame();
+    // One sensor read into the cache with the skip rule: 0 (a frame to process), 240
+    // (dropped) or -1 (no whole frame). Capture thread.
+    int readFrame(uint8_t* cache, uint64_t* timestamp);
+    // A free buffer, else the oldest undelivered frame; waits while the user holds every
+    // buffer. Null when stopFlag is set during that wait. Capture thread.
+    LinkNode* claimNode(FramePool& framePool);
+    // Stamps the node's buffer and lets the device fill it from the cache: 0 or -1.
+    int processFrame(uint8_t* cache, LinkNode* node, uint64_t timestamp);
     // The current pool, kept alive for a caller that waits on it. User threads.
     std::shared_ptr<FramePool> currentPool() const;
     // Retires the current pool (waking its waiters) and puts `next` in its place.
@@ -113,7 +125,8 @@ private:
 
     const ComponentFactory* components;
     Mutex controlCallsMutex;  // serialises control calls into device and sensor
-    uint64_t poolGenerationCount = 0;
+    // Counts pools built; read by threads waiting for a frame while `start` runs elsewhere.
+    std::atomic<uint64_t> poolGenerationCount{0};
 };
 
 }  // namespace Quarvel

@@ -68,7 +68,8 @@ QuarvelDeviceVGA::QuarvelDeviceVGA(int32_t board, int32_t frameWidth, int32_t fr
       width(frameWidth),
       height(frameHeight),
       library(&phaseLibrary),
-      pause(std::move(closePause)) {}
+      pause(std::move(closePause)),
+      rawShift(board == BOARD_JETSON ? 4u : 0u) {}
 
 QuarvelDeviceVGA::~QuarvelDeviceVGA() {
     // The camera closes before it destroys; this only catches a device dropped unclosed.
@@ -131,6 +132,11 @@ int QuarvelDeviceVGA::close() {
 int QuarvelDeviceVGA::prepare() {
     stream = currentGeometry();
     streamPrepared = true;
+    // Allocated with the stream, never per frame.
+    if (rawShift != 0) {
+        alignedRaw.assign(static_cast<size_t>(stream.width) * static_cast<size_t>(stream.rawLines()),
+                          0);
+    }
     if (sensor) {
         sensor->setControl(CameraCtrl::FMT_WIDTH, stream.width);
         sensor->setControl(CameraCtrl::FMT_HEIGHT, stream.rawLines());
@@ -258,7 +264,18 @@ bool QuarvelDeviceVGA::getRawImages(const uint8_t* raw, int16_t* rawPlane) {
 
 bool QuarvelDeviceVGA::getPhaseImage(const uint8_t* raw, float* depth, float* amplitude,
                                      float* confidence) {
-    return library->getPhaseImage(sdkHandle, raw, depth, amplitude, confidence);
+    if (rawShift == 0) return library->getPhaseImage(sdkHandle, raw, depth, amplitude, confidence);
+    if (raw == nullptr) return false;
+    const Geometry geometry = effectiveGeometry();
+    const size_t samples =
+        static_cast<size_t>(geometry.width) * static_cast<size_t>(geometry.rawLines());
+    if (samples > alignedRaw.size()) return false;
+    for (size_t i = 0; i < samples; ++i) {
+        const auto word = static_cast<uint16_t>(raw[2 * i] | (raw[2 * i + 1] << 8));
+        alignedRaw[i] = static_cast<uint16_t>(word >> rawShift);
+    }
+    return library->getPhaseImage(sdkHandle, reinterpret_cast<const uint8_t*>(alignedRaw.data()),
+                                  depth, amplitude, confidence);
 }
 
 }  // namespace Quarvel

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "core/QuarvelDevice.h"
 #include "device/CalibrationCopies.h"
@@ -64,6 +65,10 @@ public:
     int getControlExt(CameraCtrl ctrl, const char** value) override;
     // Copies the whole raw frame of the stream's geometry, unchanged.
     bool getRawImages(const uint8_t* raw, int16_t* rawPlane) override;
+    // Hands the raw frame to the library as the sensor produced it: on BOARD_JETSON (whose
+    // video input delivers samples MSB-aligned in their 16-bit words) each sample is first
+    // shifted down by 4 bits into a buffer sized by prepare(). False when the library fails,
+    // or when a shift is needed and no stream of this geometry was prepared.
     bool getPhaseImage(const uint8_t* raw, float* depth, float* amplitude,
                        float* confidence) override;
 
@@ -98,6 +103,11 @@ private:
     bool streamPrepared = false;
     Geometry stream{0, 0, 0};
     CalibrationCopies calibration;
+    // Bits the board's video input moves each sample up (4 on BOARD_JETSON, else 0), and
+    // the stream's raw frame with them taken out again; sized by prepare(), written and
+    // read only on the capture thread afterwards.
+    unsigned rawShift;
+    std::vector<uint16_t> alignedRaw;
 };
 
 // Sleeps for `duration`, resuming after a signal for the time that remained.

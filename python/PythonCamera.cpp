@@ -1,17 +1,31 @@
-// Python camera: ownership, frame hand-out with signal checks, and frame release.
+// Python camera: ownership, frame hand-out without holding up other threads, frame release.
 #include "python/PythonCamera.h"
 
 #include <pybind11/pybind11.h>
 
-#include <algorithm>
-#include <chrono>
+#include "python/SlicedFrameWait.h"
 
 namespace Quarvel {
 namespace python {
 
 namespace {
-// Longest wait between two checks for pending signals.
-constexpr int kSignalCheckIntervalMs = 100;
+
+// The interpreter lock as the sliced wait takes it: released around each slice so that other
+// Python threads run, taken back to run signal handlers and to build the frame object.
+class InterpreterLock {
+public:
+    void release() { state = PyEval_SaveThread(); }
+    void acquire() {
+        PyEval_RestoreThread(state);
+        state = nullptr;
+    }
+    // Runs pending signal handlers; a raising one (Ctrl-C) leaves its exception set.
+    bool interrupted() { return PyErr_CheckSignals() != 0; }
+
+private:
+    PyThreadState* state = nullptr;
+};
+
 }  // namespace
 
 PythonCamera::PythonCamera()
@@ -25,35 +39,12 @@ PythonCamera::~PythonCamera() {
     camera.reset();
 }
 
-QuarvelFrameBuffer* PythonCamera::waitForFrame(int16_t timeoutMs) {
-    // Without a pool (never started) the core answers at once whatever the timeout.
-    if (camera->poolGeneration() == 0 || (timeoutMs >= 0 && timeoutMs <= kSignalCheckIntervalMs)) {
-        return camera->requestFrame(timeoutMs);
-    }
-    using Clock = std::chrono::steady_clock;
-    const bool unlimited = timeoutMs < 0;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        int slice = kSignalCheckIntervalMs;
-        if (!unlimited) {
-            const Clock::duration remaining = deadline - Clock::now();
-            if (remaining <= Clock::duration::zero()) return nullptr;
-            // Round up so that the last slice reaches the deadline.
-            const auto remainingMs =
-                std::chrono::ceil<std::chrono::milliseconds>(remaining).count();
-            slice = static_cast<int>(std::min<int64_t>(remainingMs, slice));
-        }
-        QuarvelFrameBuffer* frame = camera->requestFrame(static_cast<int16_t>(slice));
-        if (frame != nullptr) return frame;
-        // Runs Python signal handlers; KeyboardInterrupt comes back as an error here.
-        if (PyErr_CheckSignals() != 0) throw pybind11::error_already_set();
-    }
-}
-
 FrameView* PythonCamera::requestFrame(int16_t timeoutMs) {
-    QuarvelFrameBuffer* buffer = waitForFrame(timeoutMs);
-    if (buffer == nullptr) return nullptr;
-    return viewForHandedOutBuffer(buffer, link);
+    InterpreterLock lock;
+    const WaitResult result = waitForFrameSliced(*camera, timeoutMs, lock);
+    if (result.end == WaitEnd::Interrupted) throw pybind11::error_already_set();
+    if (result.frame == nullptr) return nullptr;
+    return viewForHandedOutBuffer(result.frame, link);
 }
 
 int PythonCamera::releaseFrame(const FrameView* frame) {

@@ -249,7 +249,8 @@ int SimulatedUsbCamera::capture(QuarvelImageFrame* frame, int timeoutMs) {
     }
 
     lock.lock();
-    // The camera does not spend this time: its sensor clock waits for the simulation.
+    // The sensor clock waits for the simulation only where it could not keep up (beyond a
+    // sub-frame's share of the frame period); otherwise the schedule stays absolute.
     pacer.hold(synthesis);
     fillFrameRecord(frame, buffer, slot.timestampMs, slot.frame, slot.subframe);
     QuarvelSimDelivery what{};

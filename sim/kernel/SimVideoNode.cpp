@@ -424,10 +424,16 @@ int SimVideoNode::dequeueBuffer(void* argument, bool nonBlocking, MutexLock& loc
     }
     encodeSubframe(config.layout, samples.data(), width, height, stride, buffer.data,
                    buffer.length);
-    // Time the simulation spent on its own work is not sensor time: the stream waits for it,
-    // so a slow host (an emulator) does not make the reader fall behind and lose sub-frames.
-    // Timestamps keep the sensor's schedule.
-    streamStart += std::chrono::steady_clock::now() - synthesisStart;
+    // A sensor runs from its own clock: work within one sub-frame's share of the frame
+    // period leaves the absolute schedule alone, so the delivered rate matches the
+    // timestamps. Only work beyond that share (a host that cannot keep up, such as an
+    // emulator) moves the stream by the excess, so the reader does not fall behind and lose
+    // sub-frames for the simulation's sake. Timestamps keep the sensor's schedule.
+    const auto work = std::chrono::steady_clock::now() - synthesisStart;
+    const std::chrono::duration<double> share(1.0 / chip->framesPerSecond() / perFrame);
+    const auto excess =
+        work - std::chrono::duration_cast<std::chrono::steady_clock::duration>(share);
+    if (excess > std::chrono::steady_clock::duration::zero()) streamStart += excess;
     buffer.queued = false;
     buffer.done = false;
     buffer.bytesused = static_cast<uint32_t>(buffer.length);
@@ -457,8 +463,10 @@ int SimVideoNode::streamOn(void* argument) {
         if (const int error = validatePipeline()) return error;
     }
     isStreaming = true;
-    streamStart = std::chrono::steady_clock::now();
+    // Read in this order, the schedule's clock is never behind the timestamps' clock: a
+    // sub-frame never arrives before the time it is stamped with.
     streamStartUs = timestampBaseUs >= 0 ? timestampBaseUs : monotonicMicroseconds();
+    streamStart = std::chrono::steady_clock::now();
     nextSlot = 0;
     slotsTimed = 0;
     slotTimes.clear();

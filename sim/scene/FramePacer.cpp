@@ -69,8 +69,11 @@ SubframeSlot FramePacer::next(Clock::time_point now) {
 
 void FramePacer::take(const SubframeSlot& slot) { nextIndex = slot.index + 1; }
 
-void FramePacer::hold(Clock::duration pause) {
-    if (pause > Clock::duration::zero()) startTime += pause;
+void FramePacer::hold(Clock::duration work) {
+    const std::chrono::duration<double> share(1.0 / settings.framesPerSecond /
+                                              settings.subframesPerFrame);
+    const auto excess = work - std::chrono::duration_cast<Clock::duration>(share);
+    if (excess > Clock::duration::zero()) startTime += excess;
 }
 
 }  // namespace sim

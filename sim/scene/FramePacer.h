@@ -51,10 +51,13 @@ public:
     SubframeSlot next(Clock::time_point now);
     // Marks the slot returned by next() as taken.
     void take(const SubframeSlot& slot);
-    // Moves every due time `pause` later (timestamps stay): time the simulation spent on
-    // its own work is not sensor time, so a slow host (an emulator) does not make the
-    // reader fall behind and lose sub-frames.
-    void hold(Clock::duration pause);
+    // The simulation spent `work` producing one sub-frame. A sensor runs from its own clock,
+    // so work within one sub-frame's share of the frame period moves nothing: due times stay
+    // on their absolute schedule and the delivered rate matches the timestamps. Only work
+    // beyond that share (a host that cannot keep up, such as an emulator) moves every later
+    // due time by the excess (timestamps stay), so the reader does not fall behind and lose
+    // sub-frames for the simulation's sake.
+    void hold(Clock::duration work);
 
     // Timestamp and due time of any sub-frame of the current sequence.
     SubframeSlot slotAt(uint64_t index) const;

@@ -1,5 +1,7 @@
 // The 640x480 sensor through the whole camera over CSI: the VGA device and the phase
-// library turn the board's buffers into depth that matches the scene's ground truth.
+// library turn the board's buffers into depth that matches the scene's ground truth, on
+// every board (the Jetson Xavier/Orin video input delivers MSB-aligned samples, which the
+// device aligns again before the phase library sees them).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -47,10 +49,6 @@ class VgaOverCsi : public testing::TestWithParam<BoardKind> {};
 }  // namespace
 
 TEST_P(VgaOverCsi, SingleFrequencyDepthThroughTheCameraMatchesGroundTruth) {
-    if (GetParam() == BoardKind::JetsonXavierNx || GetParam() == BoardKind::JetsonAgxOrin) {
-        GTEST_SKIP() << "the Xavier/Orin VI delivers MSB-aligned samples and the VGA device "
-                        "hands raw frames to the phase library unshifted";
-    }
     phase_test::TemporaryDirectory directory;
     phase_test::TemporaryDirectory libraryDirectory;
     phase_test::ScopedWorkingDirectory inDirectory{directory.path()};

@@ -85,8 +85,8 @@ class TestOtherThreads:
         assert_true_depth(next_frame(wall_camera))
 
     def test_camera_deleted_while_another_thread_waits(self, wall_config):
-        # The wait holds the interpreter lock: the deletion runs once it has ended, and the
-        # waiting thread gets no frame and no crash.
+        # The wait lets this thread run and drop its name; the waiting thread's bound method
+        # keeps the camera until the wait ends with no frame, and then the camera goes.
         camera = open_camera(wall_config)
         drop_every_frame(camera)
         assert camera.start(qdc.TOFOutput.DEPTH) == Success

@@ -66,7 +66,7 @@ TEST(FramePacer, SlowReaderLosesTheOldestSubframes) {
     EXPECT_EQ(pacer.next(t0 + milliseconds(1010)).index, slot.index + 1);
 }
 
-TEST(FramePacer, HeldTimeDelaysWhatIsDueButNeitherTimestampsNorTheQueue) {
+TEST(FramePacer, WorkBeyondTheShareOfASubframeDelaysWhatIsDueButNeitherTimestampsNorTheQueue) {
     FrameTiming timing;
     timing.queueDepth = 8;
     FramePacer pacer(timing);
@@ -74,17 +74,41 @@ TEST(FramePacer, HeldTimeDelaysWhatIsDueButNeitherTimestampsNorTheQueue) {
     pacer.start(t0);
     const SubframeSlot first = pacer.next(t0);
     pacer.take(first);
-    // The simulation spent 1 s on the first sub-frame: the rest of the stream moves with it.
+    // The simulation spent 1 s on the first sub-frame, of which a quarter of a 30 fps frame
+    // period is its share: the rest of the stream moves by what lies beyond it.
+    const auto share = std::chrono::duration_cast<FramePacer::Clock::duration>(
+        std::chrono::duration<double>(1.0 / 30.0 / 4.0));
     pacer.hold(milliseconds(1000));
     SubframeSlot slot = pacer.next(t0 + milliseconds(1000));
     EXPECT_EQ(slot.index, 1u);
-    EXPECT_EQ(slot.due, t0 + milliseconds(1002));
+    EXPECT_EQ(slot.due, t0 + milliseconds(1002) - share);
     EXPECT_EQ(slot.timestampMs, first.timestampMs + 2);
     // Without the hold, 1010 ms would find the reader behind and skip to index 116.
     slot = pacer.next(t0 + milliseconds(1010));
     EXPECT_EQ(slot.index, 1u);
     pacer.hold(milliseconds(-5));  // a clock step back is not a hold
-    EXPECT_EQ(pacer.next(t0 + milliseconds(1010)).due, t0 + milliseconds(1002));
+    EXPECT_EQ(pacer.next(t0 + milliseconds(1010)).due, t0 + milliseconds(1002) - share);
+}
+
+// A sensor runs from its own clock: work that fits in the frame period never moves the
+// schedule, so ten seconds of frames are due exactly ten seconds after the start and the
+// delivered rate agrees with the timestamps (it used to lose the work of every sub-frame:
+// 28.3 frames per second at 30).
+TEST(FramePacer, WorkWithinTheFramePeriodKeepsTheAbsoluteSchedule) {
+    FrameTiming timing;
+    FramePacer pacer(timing);
+    const auto t0 = FramePacer::Clock::now();
+    pacer.start(t0);
+    for (uint64_t index = 0; index < 4 * 300; ++index) {
+        const SubframeSlot slot = pacer.next(pacer.slotAt(index).due);
+        ASSERT_EQ(slot.index, index);
+        pacer.take(slot);
+        pacer.hold(milliseconds(5));
+    }
+    const SubframeSlot tenSeconds = pacer.next(t0 + milliseconds(10000));
+    EXPECT_EQ(tenSeconds.index, 4u * 300u);
+    EXPECT_EQ(tenSeconds.due, t0 + milliseconds(10000));
+    EXPECT_EQ(tenSeconds.timestampMs - pacer.slotAt(0).timestampMs, 10000u);
 }
 
 TEST(FramePacer, UnthrottledReaderNeverWaitsAndTimestampsAdvanceAsPaced) {

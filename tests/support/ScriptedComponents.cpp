@@ -74,6 +74,7 @@ CameraInfo ScriptedSensor::getCameraInfo() {
 }
 
 int ScriptedSensor::getFrame(uint8_t* dst, uint64_t* timestamp) {
+    if (beforeRead) beforeRead(framesRead + 1);
     std::this_thread::sleep_for(frameDelay);
     const uint64_t number = ++framesRead;
     int result = 0;

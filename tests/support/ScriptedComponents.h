@@ -67,6 +67,8 @@ public:
     bool writeTimestamp = true;
     // Replaces the default frame content: (dst, bytes, frame number).
     std::function<void(uint8_t*, size_t, uint64_t)> fillFrame;
+    // Called as each read begins, with the number its frame will have; may block.
+    std::function<void(uint64_t)> beforeRead;
 
     // Observations.
     std::map<int, int> controls;  // last value set per control

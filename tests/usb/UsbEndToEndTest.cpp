@@ -228,3 +228,28 @@ TEST(UsbCameraEndToEnd, UnthrottledCameraKeepsGroupingAndDepth) {
     }
     EXPECT_EQ(camera.stop(), 0);
 }
+
+// The simulated camera runs from its own clock: a frame's timestamp is its place on the
+// 30 fps schedule (frame n's last sub-frame, n/30 s + 6 ms after the stream's start), and
+// no sub-frame is handed over before the time it is stamped with.
+TEST(UsbCameraEndToEnd, TimestampsFollowTheScheduleAndNeverRunAheadOfDelivery) {
+    QuarvelTOFCamera camera;
+    ASSERT_EQ(camera.open(Connection::USB, 0), 0);
+    ASSERT_EQ(camera.setControl(CameraCtrl::AUTO_FRAME_RATE, 0), 0);
+    ASSERT_EQ(camera.start(FrameType::RAW), 0);
+    int64_t streamStartMs = -1;
+    for (int n = 0; n < 15; ++n) {
+        QuarvelFrameBuffer* frame = camera.requestFrame(support::kFrameArrivalMs);
+        ASSERT_NE(frame, nullptr);
+        const uint64_t timestamp = frameTimestamp(frame, FrameType::RAW);
+        const QuarvelSimDelivery delivery = deliveryOf(timestamp);
+        EXPECT_EQ(delivery.subframe, 3);
+        const auto scheduledMs = static_cast<int64_t>(delivery.frame * 1000 / 30) + 6;
+        const int64_t startMs = static_cast<int64_t>(timestamp) - scheduledMs;
+        if (streamStartMs < 0) streamStartMs = startMs;
+        EXPECT_EQ(startMs, streamStartMs) << "frame " << delivery.frame;
+        EXPECT_LE(static_cast<int64_t>(timestamp) * 1000000, delivery.handedOverNs);
+        camera.releaseFrame(frame);
+    }
+    EXPECT_EQ(camera.stop(), 0);
+}

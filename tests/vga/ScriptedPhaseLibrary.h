@@ -40,7 +40,10 @@ public:
         return record(std::string("setConfig ") + directory, handle);
     }
     bool start(SiSDKHandle handle) override { return record("start", handle) && startResult; }
-    bool getPhaseImage(SiSDKHandle, const void*, float*, float*, float*) override { return true; }
+    bool getPhaseImage(SiSDKHandle, const void* raw, float*, float*, float*) override {
+        lastRaw = raw;
+        return true;
+    }
     int isSingleFreq(SiSDKHandle) override { return singleFrequency.load() ? 1 : 0; }
     bool setSingleFreq(SiSDKHandle handle, bool single) override {
         singleFrequency.store(single);
@@ -72,6 +75,7 @@ public:
     std::atomic<bool> singleFrequency{true};
     std::string calibrationBytes;
     const void* calibrationAddress = nullptr;
+    const void* lastRaw = nullptr;  // the raw frame of the last getPhaseImage
 
 private:
     // Logs the call; true when `handle` is a live instance.

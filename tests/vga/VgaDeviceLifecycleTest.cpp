@@ -237,3 +237,43 @@ TEST(VgaClosePause, SleepIsResumedAfterASignal) {
     ::sigaction(SIGUSR1, &previous, nullptr);
     EXPECT_GT(signalsDuringPause, 0) << "no signal came during any pause";
 }
+
+// The Jetson Xavier/Orin video input moves every 12-bit sample to the top of its word (the
+// low bits repeat its top bits). The library must see the samples the sensor produced; the
+// RAW plane stays the frame as delivered. Other boards hand the frame over as it is.
+TEST_F(VgaLifecycle, JetsonFramesReachTheLibraryShiftedBackOtherBoardsUnchanged) {
+    const size_t samples = 640u * 2405u;
+    std::vector<uint16_t> produced(samples);
+    std::vector<uint8_t> delivered(2 * samples);
+    for (size_t i = 0; i < samples; ++i) {
+        produced[i] = static_cast<uint16_t>(((i * 2654435761u) >> 20) & 0x0FFF);
+        const auto word = static_cast<uint16_t>((produced[i] << 4) | (produced[i] >> 8));
+        delivered[2 * i] = static_cast<uint8_t>(word & 0xFF);
+        delivered[2 * i + 1] = static_cast<uint8_t>(word >> 8);
+    }
+    std::vector<float> depth(640 * 480), amplitude(640 * 480), confidence(640 * 480);
+
+    QuarvelDeviceVGA jetson(BOARD_JETSON, 640, 480, library, [](std::chrono::milliseconds) {});
+    ASSERT_EQ(jetson.open(&sensor), 0);
+    // No stream prepared, so no buffer to shift into: the frame fails rather than allocate.
+    EXPECT_FALSE(jetson.getPhaseImage(delivered.data(), depth.data(), amplitude.data(),
+                                      confidence.data()));
+    ASSERT_EQ(jetson.prepare(), 0);
+    ASSERT_EQ(jetson.start(), 0);
+    ASSERT_TRUE(jetson.getPhaseImage(delivered.data(), depth.data(), amplitude.data(),
+                                     confidence.data()));
+    ASSERT_NE(library.lastRaw, nullptr);
+    ASSERT_NE(library.lastRaw, static_cast<const void*>(delivered.data()));
+    EXPECT_EQ(std::memcmp(library.lastRaw, produced.data(), 2 * samples), 0);
+    std::vector<int16_t> rawPlane(samples);
+    ASSERT_TRUE(jetson.getRawImages(delivered.data(), rawPlane.data()));
+    EXPECT_EQ(std::memcmp(rawPlane.data(), delivered.data(), 2 * samples), 0);
+    jetson.close();
+
+    ASSERT_EQ(device->open(&sensor), 0);  // Raspberry Pi 5
+    ASSERT_EQ(device->prepare(), 0);
+    ASSERT_EQ(device->start(), 0);
+    ASSERT_TRUE(device->getPhaseImage(delivered.data(), depth.data(), amplitude.data(),
+                                      confidence.data()));
+    EXPECT_EQ(library.lastRaw, static_cast<const void*>(delivered.data()));
+}
