@@ -175,22 +175,18 @@ bool neonSupported() {
 #endif
 }
 
-// 16 pairs (48 bytes in, 64 out): the three-way deinterleaving load hands over the bytes b0,
-// b1, b2 of the pairs in three vectors; each sample is a widening shift plus a widening add
-// (the bits do not overlap), and the two-way interleaving store writes them in turn.
+// 16 pairs (48 bytes in, 64 out). The three-way deinterleaving load hands over the bytes b0,
+// b1, b2 of the pairs in three vectors; the four bytes each pair becomes are
+// b0 << 4 | b2 & 0x0F, b0 >> 4, b1 << 4 | b2 >> 4 and b1 >> 4 (two little-endian words), each a
+// shift or a shift-and-insert of whole vectors, and the four-way interleaving store writes them.
 QUARVEL_Y12P_NEON_TARGET inline void unpackNeon16Pairs(const uint8_t* packed, uint8_t* out) {
     const uint8x16x3_t bytes = vld3q_u8(packed);
-    const uint8x16_t lowNibbles = vandq_u8(bytes.val[2], vdupq_n_u8(0x0F));
-    const uint8x16_t highNibbles = vshrq_n_u8(bytes.val[2], 4);
-    uint16x8x2_t low;
-    uint16x8x2_t high;
-    low.val[0] = vaddw_u8(vshll_n_u8(vget_low_u8(bytes.val[0]), 4), vget_low_u8(lowNibbles));
-    low.val[1] = vaddw_u8(vshll_n_u8(vget_low_u8(bytes.val[1]), 4), vget_low_u8(highNibbles));
-    high.val[0] = vaddw_u8(vshll_n_u8(vget_high_u8(bytes.val[0]), 4), vget_high_u8(lowNibbles));
-    high.val[1] = vaddw_u8(vshll_n_u8(vget_high_u8(bytes.val[1]), 4), vget_high_u8(highNibbles));
-    uint16_t* words = reinterpret_cast<uint16_t*>(out);
-    vst2q_u16(words, low);
-    vst2q_u16(words + 16, high);
+    uint8x16x4_t samples;
+    samples.val[0] = vsliq_n_u8(bytes.val[2], bytes.val[0], 4);
+    samples.val[1] = vshrq_n_u8(bytes.val[0], 4);
+    samples.val[2] = vsliq_n_u8(vshrq_n_u8(bytes.val[2], 4), bytes.val[1], 4);
+    samples.val[3] = vshrq_n_u8(bytes.val[1], 4);
+    vst4q_u8(out, samples);
 }
 
 // As unpackLinesWith: whole chunks, then one overlapping chunk for the rest of a line.
