@@ -13,8 +13,10 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/CpuLevelOverride.h"
 #include "core/X86CpuFeatures.h"
 #include "device/HqvgaKernels.h"
+#include "device/HqvgaPhasePairKernels.h"
 
 #if defined(__GNUC__)
 #define QUARVEL_ALWAYS_INLINE inline __attribute__((always_inline))
@@ -254,6 +256,10 @@ const PhaseKernelVariant kVariants[] = {
     {"x86-64-v4", x86SupportsLevel4, phaseImageX86V4},
     {"x86-64-v3", x86SupportsLevel3, phaseImageX86V3},
 #endif
+
+#if QUARVEL_NEON_PHASE_KERNEL
+    {"neon", neonPhaseKernelSupported, phaseImageNeon},
+#endif
     {"baseline", alwaysSupported, phaseImageBaseline},
 };
 
@@ -267,7 +273,7 @@ const PhaseKernelVariant* phaseKernelVariants(size_t* count) {
 const PhaseKernelVariant& selectedPhaseKernel() {
     static const PhaseKernelVariant& chosen = []() -> const PhaseKernelVariant& {
         for (const PhaseKernelVariant& variant : kVariants) {
-            if (variant.supported()) return variant;
+            if (variant.supported() && cpuLevelAllowed(variant.name)) return variant;
         }
         return kVariants[sizeof kVariants / sizeof kVariants[0] - 1];
     }();
@@ -280,6 +286,8 @@ void phaseImage(const uint8_t* raw, unsigned rawShift, int range, float frequenc
 }
 
 uint64_t exactFallbackCount() { return fallbackPixels; }
+
+void addExactFallbacks(uint64_t pixels) { fallbackPixels += pixels; }
 
 double phaseEstimate(int a, int b, bool fused) {
     const double y = static_cast<double>(a);

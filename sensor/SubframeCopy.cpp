@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
-#include "core/InstructionSetClones.h"
+#include "core/CpuLevelOverride.h"
+#include "core/X86CpuFeatures.h"
 #include "sensor/Y12PLines.h"
 
 namespace Quarvel {
@@ -29,6 +31,37 @@ size_t copyBounded(const uint8_t* from, size_t length, uint8_t* destination,
     return count;
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+// Fixed-size pieces as straight-line 32-byte moves. Left to itself the compiler copies a few
+// hundred bytes with `rep movs` in the AVX2 build, which takes long to start on AMD CPUs and
+// kept the block reorder at 0.3 of memcpy there; with no loop there is nothing to turn back
+// into one (or into a memcpy call).
+using Bytes32 = uint8_t __attribute__((vector_size(32)));
+
+inline void copy32(uint8_t* to, const uint8_t* from) {
+    Bytes32 piece;
+    std::memcpy(&piece, from, sizeof piece);
+    std::memcpy(to, &piece, sizeof piece);
+}
+
+template <size_t... kPiece>
+inline void copyPieces(uint8_t* to, const uint8_t* from, std::index_sequence<kPiece...>) {
+    (copy32(to + 32 * kPiece, from + 32 * kPiece), ...);
+}
+
+template <size_t kBytes>
+inline void copyFixed(uint8_t* to, const uint8_t* from) {
+    static_assert(kBytes % 32 == 0, "whole 32-byte pieces");
+    copyPieces(to, from, std::make_index_sequence<kBytes / 32>{});
+}
+#else
+// Elsewhere the library's memcpy (NEON where the CPU has it) is the fast way.
+template <size_t kBytes>
+inline void copyFixed(uint8_t* to, const uint8_t* from) {
+    std::memcpy(to, from, kBytes);
+}
+#endif
+
 }  // namespace
 
 void copyPlain(const uint8_t* source, size_t sourceLength, uint8_t* destination,
@@ -36,15 +69,20 @@ void copyPlain(const uint8_t* source, size_t sourceLength, uint8_t* destination,
     copyBounded(source, sourceLength, destination, destinationCapacity, position);
 }
 
-QUARVEL_INSTRUCTION_SET_CLONES
-void copyLineStride(const uint8_t* source, size_t sourceLength, uint8_t* destination,
-                    size_t destinationCapacity, uint32_t, size_t* position) {
-    // Whole lines with room for them: a fixed-size copy the compiler turns into vector moves.
+namespace {
+
+// The two fixed-layout copies, inlined into one build per instruction set below.
+__attribute__((always_inline)) inline void lineStrideBody(const uint8_t* source,
+                                                          size_t sourceLength,
+                                                          uint8_t* destination,
+                                                          size_t destinationCapacity,
+                                                          size_t* position) {
+    // Whole lines with room for them: a fixed-size copy in vector moves.
     size_t k = 0;
     size_t written = *position;
     for (; k + kLineBytes <= sourceLength && written + kLineBytes <= destinationCapacity;
          k += kLineStride) {
-        std::memcpy(destination + written, source + k, kLineBytes);
+        copyFixed<kLineBytes>(destination + written, source + k);
         written += kLineBytes;
     }
     *position = written;
@@ -54,36 +92,99 @@ void copyLineStride(const uint8_t* source, size_t sourceLength, uint8_t* destina
     }
 }
 
-QUARVEL_INSTRUCTION_SET_CLONES
-void copyBlockReorder(const uint8_t* source, size_t sourceLength, uint8_t* destination,
-                      size_t destinationCapacity, uint32_t, size_t* position) {
+__attribute__((always_inline)) inline void blockReorderBody(const uint8_t* source,
+                                                            size_t sourceLength,
+                                                            uint8_t* destination,
+                                                            size_t destinationCapacity,
+                                                            size_t* position) {
     size_t k = 0;
     for (; k + kBlockBytes <= sourceLength && *position < destinationCapacity; k += kBlockBytes) {
         const uint8_t* block = source + k;
         if (*position + kBlockBytes <= destinationCapacity) {
             // Room for the whole block: reorder straight into the destination.
             uint8_t* out = destination + *position;
-            std::memcpy(out, block, kBlockHead);
-            std::memcpy(out + kBlockHead, block + 2 * kBlockHead, kBlockTail);
-            std::memcpy(out + kLineBytes, block + kBlockHead, kBlockHead);
-            std::memcpy(out + kLineBytes + kBlockHead, block + 2 * kBlockHead + kBlockTail,
-                        kBlockTail);
+            copyFixed<kBlockHead>(out, block);
+            copyFixed<kBlockTail>(out + kBlockHead, block + 2 * kBlockHead);
+            copyFixed<kBlockHead>(out + kLineBytes, block + kBlockHead);
+            copyFixed<kBlockTail>(out + kLineBytes + kBlockHead,
+                                  block + 2 * kBlockHead + kBlockTail);
             *position += kBlockBytes;
             continue;
         }
         uint8_t ordered[kBlockBytes];
         // Piece A: its head, then its tail from the end of the block.
-        std::memcpy(ordered, block, kBlockHead);
-        std::memcpy(ordered + kBlockHead, block + 2 * kBlockHead, kBlockTail);
+        copyFixed<kBlockHead>(ordered, block);
+        copyFixed<kBlockTail>(ordered + kBlockHead, block + 2 * kBlockHead);
         // Piece B: its head, then its tail, the block's last bytes.
-        std::memcpy(ordered + kLineBytes, block + kBlockHead, kBlockHead);
-        std::memcpy(ordered + kLineBytes + kBlockHead, block + 2 * kBlockHead + kBlockTail,
-                    kBlockTail);
+        copyFixed<kBlockHead>(ordered + kLineBytes, block + kBlockHead);
+        copyFixed<kBlockTail>(ordered + kLineBytes + kBlockHead,
+                              block + 2 * kBlockHead + kBlockTail);
         copyBounded(ordered, kBlockBytes, destination, destinationCapacity, position);
     }
     if (k < sourceLength) {
         copyBounded(source + k, sourceLength - k, destination, destinationCapacity, position);
     }
+}
+
+struct CopyBuild {
+    const char* name;  // instruction-set level, as QUARVEL_CPU_LEVEL names it
+    bool (*supported)();
+    SubframeCopy lineStride;
+    SubframeCopy blockReorder;
+};
+
+bool alwaysSupported() { return true; }
+
+#define QUARVEL_COPY_BUILD(suffix, attributes)                                                 \
+    attributes void lineStride##suffix(const uint8_t* source, size_t sourceLength,           \
+                                       uint8_t* destination, size_t destinationCapacity,     \
+                                       uint32_t, size_t* position) {                          \
+        lineStrideBody(source, sourceLength, destination, destinationCapacity, position);     \
+    }                                                                                         \
+    attributes void blockReorder##suffix(const uint8_t* source, size_t sourceLength,         \
+                                         uint8_t* destination, size_t destinationCapacity,   \
+                                         uint32_t, size_t* position) {                        \
+        blockReorderBody(source, sourceLength, destination, destinationCapacity, position);   \
+    }
+
+QUARVEL_COPY_BUILD(Baseline, )
+#if defined(__x86_64__) && defined(__GNUC__)
+QUARVEL_COPY_BUILD(X86V4, __attribute__((target("arch=x86-64-v4"))))
+QUARVEL_COPY_BUILD(X86V3, __attribute__((target("arch=x86-64-v3"))))
+#endif
+
+// Best first; the last runs anywhere.
+const CopyBuild kCopyBuilds[] = {
+#if defined(__x86_64__) && defined(__GNUC__)
+    {"x86-64-v4", x86SupportsLevel4, lineStrideX86V4, blockReorderX86V4},
+    {"x86-64-v3", x86SupportsLevel3, lineStrideX86V3, blockReorderX86V3},
+#endif
+    {"baseline", alwaysSupported, lineStrideBaseline, blockReorderBaseline},
+};
+
+// Chosen once, on first use (thread-safe), within QUARVEL_CPU_LEVEL.
+const CopyBuild& selectedCopyBuild() {
+    static const CopyBuild& chosen = []() -> const CopyBuild& {
+        for (const CopyBuild& build : kCopyBuilds) {
+            if (build.supported() && cpuLevelAllowed(build.name)) return build;
+        }
+        return kCopyBuilds[sizeof kCopyBuilds / sizeof kCopyBuilds[0] - 1];
+    }();
+    return chosen;
+}
+
+}  // namespace
+
+void copyLineStride(const uint8_t* source, size_t sourceLength, uint8_t* destination,
+                    size_t destinationCapacity, uint32_t width, size_t* position) {
+    selectedCopyBuild().lineStride(source, sourceLength, destination, destinationCapacity, width,
+                                   position);
+}
+
+void copyBlockReorder(const uint8_t* source, size_t sourceLength, uint8_t* destination,
+                      size_t destinationCapacity, uint32_t width, size_t* position) {
+    selectedCopyBuild().blockReorder(source, sourceLength, destination, destinationCapacity,
+                                     width, position);
 }
 
 void unpackY12P(const uint8_t* source, size_t sourceLength, uint8_t* destination,

@@ -3,7 +3,23 @@
 
 #include <cstring>
 
+#include "core/CpuLevelOverride.h"
 #include "core/X86CpuFeatures.h"
+
+#if defined(__GNUC__) && defined(__ARM_FP) && \
+    (defined(__aarch64__) || (defined(__arm__) && !defined(__clang__)))
+#define QUARVEL_Y12P_NEON 1
+#include <arm_neon.h>
+#if defined(__arm__)
+#include <asm/hwcap.h>
+#include <sys/auxv.h>
+// Debian's armhf baseline has no NEON: only the NEON build may use it, chosen when the
+// kernel reports it.
+#define QUARVEL_Y12P_NEON_TARGET __attribute__((target("fpu=neon")))
+#else
+#define QUARVEL_Y12P_NEON_TARGET
+#endif
+#endif
 
 namespace Quarvel {
 
@@ -150,6 +166,47 @@ void unpackBaselineLines(const uint8_t* packed, size_t stride, size_t lines, siz
 }
 #endif
 
+#if defined(QUARVEL_Y12P_NEON)
+bool neonSupported() {
+#if defined(__arm__)
+    return (getauxval(AT_HWCAP) & HWCAP_NEON) != 0;
+#else
+    return true;
+#endif
+}
+
+// 16 pairs (48 bytes in, 64 out). The three-way deinterleaving load hands over the bytes b0,
+// b1, b2 of the pairs in three vectors; the four bytes each pair becomes are
+// b0 << 4 | b2 & 0x0F, b0 >> 4, b1 << 4 | b2 >> 4 and b1 >> 4 (two little-endian words), each a
+// shift or a shift-and-insert of whole vectors, and the four-way interleaving store writes them.
+QUARVEL_Y12P_NEON_TARGET inline void unpackNeon16Pairs(const uint8_t* packed, uint8_t* out) {
+    const uint8x16x3_t bytes = vld3q_u8(packed);
+    uint8x16x4_t samples;
+    samples.val[0] = vsliq_n_u8(bytes.val[2], bytes.val[0], 4);
+    samples.val[1] = vshrq_n_u8(bytes.val[0], 4);
+    samples.val[2] = vsliq_n_u8(vshrq_n_u8(bytes.val[2], 4), bytes.val[1], 4);
+    samples.val[3] = vshrq_n_u8(bytes.val[1], 4);
+    vst4q_u8(out, samples);
+}
+
+// As unpackLinesWith: whole chunks, then one overlapping chunk for the rest of a line.
+QUARVEL_Y12P_NEON_TARGET void unpackNeonLines(const uint8_t* packed, size_t stride, size_t lines,
+                                              size_t pairs, uint8_t* out) {
+    constexpr size_t n = 16;
+    for (size_t k = 0; k < lines; ++k) {
+        const uint8_t* line = packed + k * stride;
+        uint8_t* target = out + k * 4 * pairs;
+        if (pairs < n) {
+            unpackPairs(line, target, pairs);
+            continue;
+        }
+        size_t j = 0;
+        for (; j + n <= pairs; j += n) unpackNeon16Pairs(line + 3 * j, target + 4 * j);
+        if (j < pairs) unpackNeon16Pairs(line + 3 * (pairs - n), target + 4 * (pairs - n));
+    }
+}
+#endif
+
 #if defined(QUARVEL_Y12P_VECTORS) && defined(__x86_64__) && defined(__GNUC__)
 #define QUARVEL_Y12P_X86_VARIANTS 1
 // The widest vectors of each x86-64 level: 512, 256 and 128 bits (the level 2 byte shuffle
@@ -179,13 +236,16 @@ const Y12PLinesVariant kVariants[] = {
     {"x86-64-v3", x86SupportsLevel3, unpackX86V3Lines},
     {"x86-64-v2", x86SupportsLevel2, unpackX86V2Lines},
 #endif
+#if defined(QUARVEL_Y12P_NEON)
+    {"neon", neonSupported, unpackNeonLines},
+#endif
     {"baseline", alwaysSupported, unpackBaselineLines},
 };
 
 const Y12PLinesVariant& selectedVariant() {
     static const Y12PLinesVariant& chosen = []() -> const Y12PLinesVariant& {
         for (const Y12PLinesVariant& variant : kVariants) {
-            if (variant.supported()) return variant;
+            if (variant.supported() && cpuLevelAllowed(variant.name)) return variant;
         }
         return kVariants[sizeof kVariants / sizeof kVariants[0] - 1];
     }();
