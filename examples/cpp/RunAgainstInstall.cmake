@@ -79,6 +79,7 @@ if(PYTHON)
 import QuarvelDepthCamera
 import quarvel_tools
 import quarvel.geometry
+import quarvel.recording
 # The quarvel package's extension loads the same installed library.
 assert quarvel.geometry.intrinsics_for(240, 180).cx == 119.5
 assert quarvel.__file__.startswith(QuarvelDepthCamera.__file__.rsplit("/", 1)[0])
@@ -92,5 +93,13 @@ print(QuarvelDepthCamera.__version__)
   message("${step_output}")
   if(NOT step_output MATCHES "^${prefix}/[^\n]*\n${prefix}/[^\n]*libquarvel_depth_camera[^\n]*\ndev")
     message(FATAL_ERROR "the installed module did not load from the prefix with its library")
+  endif()
+  # The installed command runs the installed package.
+  if(NOT TOOLCHAIN_FILE)
+    run_step("run the installed quarvel command" ${CMAKE_COMMAND} -E env --unset=PYTHONPATH
+      PYTHONPATH=${module_dir} ${prefix}/bin/quarvel record --help)
+    if(NOT step_output MATCHES "usage: quarvel record")
+      message(FATAL_ERROR "the installed quarvel command did not run:\n${step_output}")
+    endif()
   endif()
 endif()
