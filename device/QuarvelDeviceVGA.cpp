@@ -68,8 +68,7 @@ QuarvelDeviceVGA::QuarvelDeviceVGA(int32_t board, int32_t frameWidth, int32_t fr
       width(frameWidth),
       height(frameHeight),
       library(&phaseLibrary),
-      pause(std::move(closePause)),
-      rawShift(board == BOARD_JETSON ? 4u : 0u) {}
+      pause(std::move(closePause)) {}
 
 QuarvelDeviceVGA::~QuarvelDeviceVGA() {
     // The camera closes before it destroys; this only catches a device dropped unclosed.
@@ -114,6 +113,10 @@ int QuarvelDeviceVGA::getFrameFormats(FrameLayout* raw, FrameLayout* output) {
 int QuarvelDeviceVGA::open(QuarvelTOFSensor* boundSensor) {
     if (boundSensor == nullptr) return QuarvelInvalidParameter;
     sensor = boundSensor;
+    // The Jetson video input moves CSI samples to the top of their words; a USB camera's
+    // samples arrive as the sensor produced them, on any board.
+    const bool csi = sensor->getCameraInfo().connect == Connection::CSI;
+    rawShift = boardModel == BOARD_JETSON && csi ? 4u : 0u;
     if (sdkHandle != nullptr) destroyInstance();
     opened = true;
     return library->create(&sdkHandle) ? QuarvelSuccess : QuarvelUnkownError;

@@ -103,10 +103,10 @@ private:
     bool streamPrepared = false;
     Geometry stream{0, 0, 0};
     CalibrationCopies calibration;
-    // Bits the board's video input moves each sample up (4 on BOARD_JETSON, else 0), and
+    // Bits the board's video input moves each sample up (4 for CSI on BOARD_JETSON, else 0), and
     // the stream's raw frame with them taken out again; sized by prepare(), written and
     // read only on the capture thread afterwards.
-    unsigned rawShift;
+    unsigned rawShift = 0;
     std::vector<uint16_t> alignedRaw;
 };
 

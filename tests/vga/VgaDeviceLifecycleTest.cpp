@@ -240,7 +240,8 @@ TEST(VgaClosePause, SleepIsResumedAfterASignal) {
 
 // The Jetson Xavier/Orin video input moves every 12-bit sample to the top of its word (the
 // low bits repeat its top bits). The library must see the samples the sensor produced; the
-// RAW plane stays the frame as delivered. Other boards hand the frame over as it is.
+// RAW plane stays the frame as delivered. Other boards, and a USB camera on a Jetson, hand the
+// frame over as it is.
 TEST_F(VgaLifecycle, JetsonFramesReachTheLibraryShiftedBackOtherBoardsUnchanged) {
     const size_t samples = 640u * 2405u;
     std::vector<uint16_t> produced(samples);
@@ -253,6 +254,9 @@ TEST_F(VgaLifecycle, JetsonFramesReachTheLibraryShiftedBackOtherBoardsUnchanged)
     }
     std::vector<float> depth(640 * 480), amplitude(640 * 480), confidence(640 * 480);
 
+    sensor.connect = Connection::CSI;
+    CameraInfo info{};
+    ASSERT_EQ(sensor.open(info), 0);
     QuarvelDeviceVGA jetson(BOARD_JETSON, 640, 480, library, [](std::chrono::milliseconds) {});
     ASSERT_EQ(jetson.open(&sensor), 0);
     // No stream prepared, so no buffer to shift into: the frame fails rather than allocate.
@@ -268,6 +272,17 @@ TEST_F(VgaLifecycle, JetsonFramesReachTheLibraryShiftedBackOtherBoardsUnchanged)
     std::vector<int16_t> rawPlane(samples);
     ASSERT_TRUE(jetson.getRawImages(delivered.data(), rawPlane.data()));
     EXPECT_EQ(std::memcmp(rawPlane.data(), delivered.data(), 2 * samples), 0);
+    jetson.close();
+
+    // The same board with the camera on USB: nothing moved the samples.
+    sensor.connect = Connection::USB;
+    ASSERT_EQ(sensor.open(info), 0);
+    ASSERT_EQ(jetson.open(&sensor), 0);
+    ASSERT_EQ(jetson.prepare(), 0);
+    ASSERT_EQ(jetson.start(), 0);
+    ASSERT_TRUE(jetson.getPhaseImage(delivered.data(), depth.data(), amplitude.data(),
+                                     confidence.data()));
+    EXPECT_EQ(library.lastRaw, static_cast<const void*>(delivered.data()));
     jetson.close();
 
     ASSERT_EQ(device->open(&sensor), 0);  // Raspberry Pi 5
