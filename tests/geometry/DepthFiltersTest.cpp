@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "geometry/DepthFilters.h"
@@ -76,13 +78,10 @@ TEST(DepthFiltersTest, MixedPixelsOnlyAppearWhenTheSceneIsTracedBelowThePixel) {
     EXPECT_LT(mixedPixels, 3000u);
 }
 
-TEST(DepthFiltersTest, MedianIsTheMiddleOfEachReplicatedNeighbourhood) {
-    const int width = 7, height = 5;
-    std::vector<float> depth(width * height);
-    for (size_t i = 0; i < depth.size(); ++i) depth[i] = static_cast<float>((i * 37) % 11) * 100.0f;
-    depth[8] = std::nanf("");  // counts as 0
-    std::vector<float> filtered(depth.size());
-    ASSERT_EQ(median3x3(in(depth), out(filtered), width, height), 0);
+// The median the slow way: the middle of the nine sorted values, edges replicated, values
+// without depth (0, negative, NaN, infinite) as 0.
+std::vector<float> bruteForceMedian(const std::vector<float>& depth, int width, int height) {
+    std::vector<float> result(depth.size());
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             std::vector<float> window;
@@ -91,12 +90,49 @@ TEST(DepthFiltersTest, MedianIsTheMiddleOfEachReplicatedNeighbourhood) {
                     const int sy = std::clamp(y + dy, 0, height - 1);
                     const int sx = std::clamp(x + dx, 0, width - 1);
                     const float value = depth[sy * width + sx];
-                    window.push_back(std::isnan(value) ? 0.0f : value);
+                    window.push_back(value > 0.0f && std::isfinite(value) ? value : 0.0f);
                 }
             }
-            std::nth_element(window.begin(), window.begin() + 4, window.end());
-            EXPECT_EQ(filtered[y * width + x], window[4]) << x << "," << y;
+            std::sort(window.begin(), window.end());
+            result[y * width + x] = window[4];
         }
+    }
+    return result;
+}
+
+uint32_t bitsOf(float value) {
+    uint32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+TEST(DepthFiltersTest, MedianIsTheMiddleOfEachReplicatedNeighbourhood) {
+    // Single rows and columns, odd heights (rows are made in pairs), widths around the vector
+    // widths and the filter's column chunks, and the widest image.
+    const int sizes[][2] = {{1, 1},   {1, 9},   {9, 1},   {2, 2},   {7, 5},    {15, 3},
+                            {16, 2},  {17, 4},  {33, 7},  {255, 3}, {256, 2},  {257, 5},
+                            {258, 3}, {513, 3}, {640, 4}, {4096, 3}};
+    // Duplicates, gaps and every kind of missing depth, including -0.
+    const float values[] = {0.0f,   -0.0f,  -250.0f, std::nanf(""), INFINITY, -INFINITY,
+                            1000.f, 1000.f, 1200.5f, 3999.0f,       1e-3f,    7000.0f};
+    uint32_t state = 12345;
+    for (const auto& size : sizes) {
+        const int width = size[0], height = size[1];
+        std::vector<float> depth(static_cast<size_t>(width) * height);
+        for (float& value : depth) {
+            state = state * 1664525u + 1013904223u;
+            value = values[(state >> 16) % (sizeof values / sizeof values[0])];
+        }
+        const std::vector<float> expected = bruteForceMedian(depth, width, height);
+        std::vector<float> filtered(depth.size(), -1.0f);
+        ASSERT_EQ(median3x3(in(depth), out(filtered), width, height), 0);
+        size_t wrong = 0;
+        for (size_t i = 0; i < depth.size(); ++i) {
+            if (bitsOf(filtered[i]) != bitsOf(expected[i]) && wrong++ < 3)
+                ADD_FAILURE() << width << "x" << height << " at " << i % width << ","
+                              << i / width << ": " << filtered[i] << " != " << expected[i];
+        }
+        EXPECT_EQ(wrong, 0u) << width << "x" << height;
     }
 }
 

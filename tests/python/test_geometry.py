@@ -156,6 +156,21 @@ class TestFilters:
         assert geometry.median3x3(depth, out=out) is out
         np.testing.assert_array_equal(out, expected)
 
+    @pytest.mark.parametrize("height,width", [(1, 1), (1, 300), (300, 1), (3, 17), (5, 257),
+                                              (4, 640)])
+    def test_median_of_odd_shapes_and_missing_depth_is_the_sorted_middle(self, height, width):
+        rng = np.random.default_rng(width * 1000 + height)
+        values = np.array([0, -0.0, -5, np.nan, np.inf, -np.inf, 900, 900, 1500.25, 4000],
+                          np.float32)
+        depth = rng.choice(values, size=(height, width))
+        clean = np.where((depth > 0) & np.isfinite(depth), depth, np.float32(0))
+        padded = np.pad(clean, 1, mode="edge")
+        windows = np.stack([padded[dy:dy + height, dx:dx + width]
+                            for dy in range(3) for dx in range(3)])
+        expected = np.sort(windows, axis=0)[4]
+        filtered = geometry.median3x3(depth)
+        np.testing.assert_array_equal(filtered.view(np.uint32), expected.view(np.uint32))
+
     def test_median_matches_opencv(self, scene_depth):
         cv2 = pytest.importorskip("cv2")
         depth, _ = scene_depth
