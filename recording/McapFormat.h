@@ -56,6 +56,18 @@ public:
         u32(static_cast<uint32_t>(text.size()));
         raw(text.data(), text.size());
     }
+    // A map with its 32-bit byte length, entries in the map's order: string to string
+    // (channel and metadata records) or channel id to count or offset (statistics, chunk
+    // indexes).
+    template <typename Map>
+    void map(const Map& entries) {
+        const size_t at = beginLength32();
+        for (const auto& entry : entries) {
+            field(entry.first);
+            field(entry.second);
+        }
+        endLength32(at);
+    }
     // Reserves a 32-bit (or 64-bit) length and fills it in when the content is complete.
     size_t beginLength32() {
         const size_t at = bytes.size();
@@ -72,6 +84,9 @@ public:
     void endRecord(size_t at) { patch(at, bytes.size() - at - 8, 8); }
 
 private:
+    void field(const std::string& text) { string(text); }
+    void field(uint16_t value) { u16(value); }
+    void field(uint64_t value) { u64(value); }
     void little(uint64_t value, int size) {
         for (int i = 0; i < size; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
     }

@@ -81,12 +81,7 @@ uint16_t Writer::addChannel(uint16_t schemaId, const std::string& topic,
     out.u16(schemaId);
     out.string(topic);
     out.string(messageEncoding);
-    const size_t map = out.beginLength32();
-    for (const auto& entry : metadata) {
-        out.string(entry.first);
-        out.string(entry.second);
-    }
-    out.endLength32(map);
+    out.map(metadata);
     out.endRecord(at);
     channelRecords.push_back(record);
     channelCounts[id] = 0;
@@ -177,12 +172,7 @@ int Writer::addMetadata(const std::string& name, const StringMap& metadata) {
     FieldWriter out(record);
     const size_t at = out.beginRecord(METADATA);
     out.string(name);
-    const size_t map = out.beginLength32();
-    for (const auto& entry : metadata) {
-        out.string(entry.first);
-        out.string(entry.second);
-    }
-    out.endLength32(map);
+    out.map(metadata);
     out.endRecord(at);
     metadataIndexes.push_back({offset, record.size(), name});
     dataCrc = crc32(record.data(), record.size(), dataCrc);
@@ -227,12 +217,7 @@ int Writer::close() {
     out.u32(static_cast<uint32_t>(chunkIndexes.size()));
     out.u64(firstTime);
     out.u64(lastTime);
-    size_t map = out.beginLength32();
-    for (const auto& count : channelCounts) {
-        out.u16(count.first);
-        out.u64(count.second);
-    }
-    out.endLength32(map);
+    out.map(channelCounts);
     out.endRecord(at);
     group(STATISTICS, from);
 
@@ -243,12 +228,7 @@ int Writer::close() {
         out.u64(index.end);
         out.u64(index.offset);
         out.u64(index.length);
-        map = out.beginLength32();
-        for (const auto& entry : index.indexOffsets) {
-            out.u16(entry.first);
-            out.u64(entry.second);
-        }
-        out.endLength32(map);
+        out.map(index.indexOffsets);
         out.u64(index.indexLength);
         out.string(compressionName(options.compression));
         out.u64(index.compressedSize);
