@@ -9,6 +9,8 @@ packages=(
   pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib
   libsleef-dev libzstd-dev liblz4-dev
   g++-arm-linux-gnueabihf g++-aarch64-linux-gnu
+  # The quarvel command's viewer (server, three.js) and its browser test.
+  python3-aiohttp libjs-three chromium chromium-driver python3-selenium
 )
 if [ $# -gt 0 ]; then
   packages=("$@")

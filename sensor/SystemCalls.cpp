@@ -16,6 +16,8 @@ namespace Quarvel {
 
 SystemCalls::~SystemCalls() = default;
 
+int SystemCalls::statPath(const char* path, struct stat* status) { return ::stat(path, status); }
+
 namespace {
 
 class RealSystemCalls final : public SystemCalls {

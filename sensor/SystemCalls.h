@@ -39,6 +39,9 @@ public:
     // the file cannot be opened.
     virtual int readLines(const char* path, size_t lineCapacity, size_t maxLines,
                           std::vector<std::string>* lines) = 0;
+    // stat(2) of a path: its kind, device number, owner group and mode. Only diagnostics use
+    // it (the owner group of a node that refuses to open); by default the real call.
+    virtual int statPath(const char* path, struct stat* status);
 };
 
 // The real system calls, with nothing added. Lives as long as the process.

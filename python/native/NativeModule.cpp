@@ -5,4 +5,5 @@ PYBIND11_MODULE(_native, module) {
     Quarvel::native::registerIntrinsics(module);
     Quarvel::native::registerPointCloud(module);
     Quarvel::native::registerFilters(module);
+    Quarvel::native::registerCsiProbe(module);
 }

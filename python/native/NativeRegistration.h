@@ -9,6 +9,7 @@ namespace native {
 void registerIntrinsics(pybind11::module_& module);
 void registerPointCloud(pybind11::module_& module);
 void registerFilters(pybind11::module_& module);
+void registerCsiProbe(pybind11::module_& module);
 
 }  // namespace native
 }  // namespace Quarvel

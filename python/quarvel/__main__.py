@@ -1,78 +1,40 @@
-"""quarvel record / quarvel play: the command line of recordings."""
+"""The quarvel command (also `python3 -m quarvel`): a thin dispatcher over quarvel.cli."""
 import argparse
 import sys
 
-from quarvel.recording import Playback, record
+from quarvel.cli import common
 
 
-def progress_line(counts):
-    return (f"\rframes {counts['frames']}  seconds {counts['seconds']:.1f}  "
-            f"megabytes {counts['megabytes']:.1f}  drops {counts['drops']}")
+def build_parser() -> argparse.ArgumentParser:
+    """The command line: one subcommand per module of quarvel.cli, and the viewer."""
+    from quarvel.cli import capture, doctor, record, stats
+    from quarvel.cli import list as list_command
+    from quarvel.viewer import command as view_command
+    parser = argparse.ArgumentParser(
+        prog="quarvel", description="Lists, diagnoses, captures, records and views Quarvel "
+                                    "depth cameras. `quarvel COMMAND --help` for each command.")
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+    list_command.add_parser(commands)
+    doctor.add_parser(commands)
+    capture.add_parser(commands)
+    record.add_parsers(commands)
+    stats.add_parser(commands)
+    view_command.add_parser(commands)
+    return parser
 
 
-def run_record(args):
-    def show(counts):
-        sys.stderr.write(progress_line(counts))
-        sys.stderr.flush()
-
+def main(argv=None) -> int:
+    """Runs one subcommand; its exit code (see quarvel.cli.common)."""
+    args = build_parser().parse_args(argv)
     try:
-        counts = record(args.output, connect=args.connect, index=args.index, config=args.config,
-                        frames=args.frames, seconds=args.seconds, compression=args.compression,
-                        progress=None if args.quiet else show)
+        return args.run(args)
+    except common.CommandError as error:
+        sys.stderr.write("\n" if sys.stderr.isatty() else "")
+        print(f"quarvel {args.command}: {error}", file=sys.stderr)
+        return common.EXIT_FAILURE
     except KeyboardInterrupt:
-        sys.stderr.write("\ninterrupted\n")
-        return 130
-    if not args.quiet:
-        sys.stderr.write("\n")
-    print(f"recorded {counts['frames']} frames ({counts['megabytes']:.1f} MB) to {args.output}; "
-          f"{counts['drops']} dropped by the recording")
-    return 0
-
-
-def run_play(args):
-    try:
-        playback = Playback(args.file, paced=not args.fast, loop=args.loop)
-    except RuntimeError as error:
-        print(f"quarvel play: {error}", file=sys.stderr)
-        return 1
-    frames = 0
-    with playback:
-        for frame in playback:
-            frames += 1
-            if args.frames and frames >= args.frames:
-                break
-        report = playback.report
-    lost = f", {report['frames_lost']} lost" if report["frames_lost"] else ""
-    cut = " (the file was cut short)" if report["truncated"] else ""
-    # Unpaced, the pipeline runs ahead of this loop and, like a camera, drops the oldest
-    # frames nobody took.
-    print(f"played {report['frames_played']} frames{lost}{cut}; {frames} taken")
-    if report["error"]:
-        print(f"quarvel play: {report['error']}", file=sys.stderr)
-        return 1
-    return 0
-
-
-def main(argv=None):
-    parser = argparse.ArgumentParser(prog="quarvel")
-    commands = parser.add_subparsers(dest="command", required=True)
-    rec = commands.add_parser("record", help="record a camera to an MCAP file")
-    rec.add_argument("output", help="the .mcap file to write")
-    rec.add_argument("--connect", choices=["csi", "usb"], default="usb")
-    rec.add_argument("--index", type=int, default=0)
-    rec.add_argument("--config", metavar="FILE", help="configuration file of a USB camera")
-    rec.add_argument("--frames", type=int, default=0, help="stop after this many frames")
-    rec.add_argument("--seconds", type=float, default=0.0, help="stop after this long")
-    rec.add_argument("--compression", choices=["zstd", "lz4", "none"],
-                     help="chunk compression (default: zstd where the build has it)")
-    rec.add_argument("--quiet", action="store_true", help="no progress line")
-    play = commands.add_parser("play", help="play a recording back through the pipeline")
-    play.add_argument("file")
-    play.add_argument("--fast", action="store_true", help="as fast as possible, not paced")
-    play.add_argument("--loop", action="store_true", help="start again at the end")
-    play.add_argument("--frames", type=int, default=0, help="stop after this many frames")
-    args = parser.parse_args(argv)
-    return run_record(args) if args.command == "record" else run_play(args)
+        print("\ninterrupted", file=sys.stderr)
+        return common.EXIT_INTERRUPTED
 
 
 if __name__ == "__main__":

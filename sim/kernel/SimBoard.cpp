@@ -4,6 +4,7 @@
 #include <linux/i2c.h>
 #include <linux/media.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -179,6 +180,42 @@ bool SimBoard::named(const std::string& name, BoardKind* kind) {
     return false;
 }
 
+std::vector<SimFault> SimBoard::allFaults() {
+    return {SimFault::NoVideoNode, SimFault::ForeignNode, SimFault::VideoDenied,
+            SimFault::I2cDenied,   SimFault::NoI2cDev,    SimFault::MediaLink,
+            SimFault::NoI2cBus};
+}
+
+const char* SimBoard::nameOf(SimFault fault) {
+    switch (fault) {
+        case SimFault::NoVideoNode:
+            return "no-video-node";
+        case SimFault::ForeignNode:
+            return "foreign-node";
+        case SimFault::VideoDenied:
+            return "video-denied";
+        case SimFault::I2cDenied:
+            return "i2c-denied";
+        case SimFault::NoI2cDev:
+            return "no-i2c-dev";
+        case SimFault::MediaLink:
+            return "media-link";
+        case SimFault::NoI2cBus:
+            return "no-i2c-bus";
+    }
+    return "?";
+}
+
+bool SimBoard::faultNamed(const std::string& name, SimFault* fault) {
+    for (SimFault candidate : allFaults()) {
+        if (name == nameOf(candidate)) {
+            *fault = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
 BoardModel SimBoard::expectedModel() const { return describe(boardKind).expected; }
 
 SimBoardBuilder::SimBoardBuilder(BoardKind kind)
@@ -246,6 +283,13 @@ SimBoardBuilder& SimBoardBuilder::modelText(const std::string& text) {
     model = text;
     return *this;
 }
+SimBoardBuilder& SimBoardBuilder::fault(SimFault value) {
+    faults.push_back(value);
+    return *this;
+}
+bool SimBoardBuilder::has(SimFault value) const {
+    return std::find(faults.begin(), faults.end(), value) != faults.end();
+}
 
 std::unique_ptr<SimBoard> SimBoardBuilder::build() const {
     const BoardDescription board = describe(boardKind);
@@ -262,6 +306,8 @@ std::unique_ptr<SimBoard> SimBoardBuilder::build() const {
                    "sysfs /sys sysfs rw,nosuid,nodev,noexec,relatime 0 0\n"
                    "proc /proc proc rw,relatime 0 0\n"
                    "udev /dev devtmpfs rw,nosuid,relatime,size=1933260k,mode=755 0 0\n");
+    kernel.addFile("/etc/group", "root:x:0:\nvideo:x:" + std::to_string(kVideoGroupId) +
+                                     ":pi\ni2c:x:" + std::to_string(kI2cGroupId) + ":pi\n");
 
     auto chip = std::make_shared<SimSensorChip>(sensorKind, sceneModel, seed);
     result->sensorChip = chip;
@@ -269,16 +315,26 @@ std::unique_ptr<SimBoard> SimBoardBuilder::build() const {
     // I2C adapters, the sensor chip on its bus.
     std::string procLines;
     for (const Adapter& adapter : board.adapters) {
+        if (adapter.bus == board.sensorBus && has(SimFault::NoI2cBus)) continue;
         auto device = std::make_shared<SimI2cAdapter>(functionality);
         if (adapter.bus == board.sensorBus) {
             device->attach(kChipAddress, chip);
             result->sensorAdapter = device;
         }
         const std::string node = "i2c-" + std::to_string(adapter.bus);
-        kernel.addCharDevice("/dev/" + node, kI2cMajor, static_cast<unsigned>(adapter.bus), device);
-        kernel.addFile("/sys/class/i2c-dev/" + node + "/name", adapter.name + "\n");
-        kernel.addFile("/sys/class/i2c-dev/" + node + "/dev",
-                       deviceNumber(kI2cMajor, static_cast<unsigned>(adapter.bus)) + "\n");
+        // The adapter itself is on the bus whether or not i2c-dev gives it a node.
+        kernel.addFile("/sys/bus/i2c/devices/" + node + "/name", adapter.name + "\n");
+        if (!has(SimFault::NoI2cDev)) {
+            kernel.addCharDevice("/dev/" + node, kI2cMajor, static_cast<unsigned>(adapter.bus),
+                                 device);
+            kernel.setGroup("/dev/" + node, kI2cGroupId);
+            if (adapter.bus == board.sensorBus && has(SimFault::I2cDenied)) {
+                kernel.denyAccess("/dev/" + node);
+            }
+            kernel.addFile("/sys/class/i2c-dev/" + node + "/name", adapter.name + "\n");
+            kernel.addFile("/sys/class/i2c-dev/" + node + "/dev",
+                           deviceNumber(kI2cMajor, static_cast<unsigned>(adapter.bus)) + "\n");
+        }
         char line[128];
         std::snprintf(line, sizeof line, "%s\t%-10s\t%-32s\t%s\n", node.c_str(), "i2c",
                       adapter.name.c_str(), "I2C adapter");
@@ -299,11 +355,20 @@ std::unique_ptr<SimBoard> SimBoardBuilder::build() const {
     config.paced = pacedStream;
     auto video = std::make_shared<SimVideoNode>(config, chip);
     result->videoNode = video;
-    kernel.addCharDevice("/dev/video0", kVideoMajor, 0, video);
+    // Another sensor on the port: the same receiver, a sensor that is not ours.
+    const bool foreign = has(SimFault::ForeignNode);
+    const std::string foreignBus = std::to_string(board.sensorBus);
+    if (!has(SimFault::NoVideoNode)) {
+        kernel.addCharDevice("/dev/video0", kVideoMajor, 0, video);
+        kernel.setGroup("/dev/video0", kVideoGroupId);
+        if (has(SimFault::VideoDenied)) kernel.denyAccess("/dev/video0");
+    }
     const std::string videoSysfs = "/sys/dev/char/" + deviceNumber(kVideoMajor, 0);
     kernel.addSymlink(videoSysfs, "../../devices/" + board.platformDevice + "/video4linux/video0");
-    kernel.addFile(videoSysfs + "/name",
-                   (jetsonName.empty() ? board.videoName : jetsonName) + "\n");
+    const std::string nameLine = foreign && !board.mediaController
+                                     ? "vi-output, imx219 " + foreignBus + "-0010"
+                                     : (jetsonName.empty() ? board.videoName : jetsonName);
+    kernel.addFile(videoSysfs + "/name", nameLine + "\n");
     kernel.addFile(videoSysfs + "/dev", deviceNumber(kVideoMajor, 0) + "\n");
     // The capture device's directory: the media node sits among its other entries.
     const std::string deviceDirectory = videoSysfs + "/device";
@@ -323,6 +388,7 @@ std::unique_ptr<SimBoard> SimBoardBuilder::build() const {
     for (const std::string& name : mediaNames) {
         if (name == cameraMediaName) {
             kernel.addCharDevice("/dev/" + name, kMediaMajor, mediaMinor++, media);
+            kernel.setGroup("/dev/" + name, kVideoGroupId);
         } else {
             kernel.addCharDevice("/dev/" + name, kMediaMajor, mediaMinor++,
                                  std::make_shared<SimMediaDevice>("other"));
@@ -335,12 +401,14 @@ std::unique_ptr<SimBoard> SimBoardBuilder::build() const {
         const unsigned minor = nextSubdevMinor++;
         const std::string node = "v4l-subdev" + std::to_string(nextSubdevNumber++);
         kernel.addCharDevice("/dev/" + node, kVideoMajor, minor, std::move(device));
+        kernel.setGroup("/dev/" + node, kVideoGroupId);
         kernel.addSymlink("/sys/dev/char/" + deviceNumber(kVideoMajor, minor),
                           "../../devices/" + board.platformDevice + "/video4linux/" + node);
         return minor;
     };
 
-    const std::string sensorEntity = sensorName.empty() ? board.sensorEntity : sensorName;
+    const std::string sensorEntity = foreign ? "imx219 " + foreignBus + "-0010"
+                                             : (sensorName.empty() ? board.sensorEntity : sensorName);
     auto sensorSubdev = std::make_shared<SimSubdevice>(chip);
     result->sensorSubdev = sensorSubdev;
     uint32_t id = 1;
@@ -385,17 +453,24 @@ std::unique_ptr<SimBoard> SimBoardBuilder::build() const {
     }
     if (!sensorFirst) addSensor();
 
-    // Links: sensor into the bridge (or the receiver), bridge source pads onwards.
+    // Links: sensor into the bridge (or the receiver), bridge source pads onwards. A broken
+    // overlay leaves the sensor's link disabled, or on a Pi 5 the receiver's link absent.
+    const bool brokenLink = has(SimFault::MediaLink);
+    const bool pi5 = boardKind == BoardKind::RaspberryPi5;
+    const uint32_t sensorLinkFlags = brokenLink && !pi5
+                                         ? 0u
+                                         : static_cast<uint32_t>(MEDIA_LNK_FL_ENABLED |
+                                                                 MEDIA_LNK_FL_IMMUTABLE);
     if (bridgeId != 0) {
-        media->addLink({sensorId, 0, bridgeId, 0, MEDIA_LNK_FL_ENABLED | MEDIA_LNK_FL_IMMUTABLE});
-        if (boardKind == BoardKind::RaspberryPi5) {
-            media->addLink({bridgeId, 4, videoId, 0, 0});
+        media->addLink({sensorId, 0, bridgeId, 0, sensorLinkFlags});
+        if (pi5) {
+            if (!brokenLink) media->addLink({bridgeId, 4, videoId, 0, 0});
             media->addLink({bridgeId, 1, media->idOf("pisp-fe"), 0, MEDIA_LNK_FL_ENABLED});
         } else {
             media->addLink({bridgeId, 1, videoId, 0, MEDIA_LNK_FL_ENABLED});
         }
     } else {
-        media->addLink({sensorId, 0, videoId, 0, MEDIA_LNK_FL_ENABLED | MEDIA_LNK_FL_IMMUTABLE});
+        media->addLink({sensorId, 0, videoId, 0, sensorLinkFlags});
     }
 
     // Stream-on checks the links and the bridge's format along the pipeline.
@@ -405,10 +480,13 @@ std::unique_ptr<SimBoard> SimBoardBuilder::build() const {
     const BoardKind kind = boardKind;
     const std::string bridgeName = board.bridgeEntity;
     const std::string videoName = board.videoName;
-    video->validatePipeline = [graph, bridgeNode, sensorChip, kind, bridgeName, videoName]() {
+    const std::string sensorSink = bridgeId != 0 ? bridgeName : videoName;
+    video->validatePipeline = [graph, bridgeNode, sensorChip, kind, bridgeName, videoName,
+                               sensorEntity, sensorSink]() {
         auto mediaGraph = graph.lock();
         auto sensorNode = sensorChip.lock();
         if (!mediaGraph || !sensorNode) return -EPIPE;
+        if (!mediaGraph->linkEnabled(sensorEntity, 0, sensorSink, 0)) return -EPIPE;
         if (kind == BoardKind::RaspberryPi5 &&
             !mediaGraph->linkEnabled(bridgeName, 4, videoName, 0)) {
             return -EPIPE;

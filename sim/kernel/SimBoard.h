@@ -30,6 +30,21 @@ enum class BoardKind {
 
 class SimBoardBuilder;
 
+// A fault of the board's set-up as users meet them, each behaving as the real kernel does.
+enum class SimFault {
+    NoVideoNode,  // the capture driver made no /dev/video0 (camera not detected)
+    ForeignNode,  // /dev/video0 belongs to another sensor (its entity or sysfs name)
+    VideoDenied,  // /dev/video0 refuses to open (EACCES); owner group "video"
+    I2cDenied,    // the sensor's /dev/i2c-N refuses to open (EACCES); owner group "i2c"
+    NoI2cDev,     // i2c-dev not loaded: adapters exist, no /dev/i2c-* nor /sys/class/i2c-dev
+    MediaLink,    // the sensor's media link is missing (Pi 5) or disabled (other graphs)
+    NoI2cBus      // the sensor's I2C adapter is absent (its mux or controller not probed)
+};
+
+// Group ids the simulated /etc/group lists; device nodes belong to them.
+constexpr unsigned kVideoGroupId = 44;
+constexpr unsigned kI2cGroupId = 998;
+
 // One simulated board with the camera attached at /dev/video0: device tree, sysfs, /proc,
 // media graph, subdevices, video node and I2C adapters, all inside its own SimKernel.
 //
@@ -49,6 +64,11 @@ public:
     static bool named(const std::string& name, BoardKind* kind);
     static std::vector<BoardKind> allKinds();
     static const char* nameOf(BoardKind kind);
+    // "no-video-node", "foreign-node", "video-denied", "i2c-denied", "no-i2c-dev",
+    // "media-link", "no-i2c-bus"; false for others.
+    static bool faultNamed(const std::string& name, SimFault* fault);
+    static std::vector<SimFault> allFaults();
+    static const char* nameOf(SimFault fault);
 
     SimKernel& kernel() { return *simKernel; }
     SimSensorChip& chip() { return *sensorChip; }
@@ -110,6 +130,7 @@ public:
     SimBoardBuilder& jetsonNodeName(const std::string& line);
     SimBoardBuilder& i2cFunctionality(unsigned long funcs);
     SimBoardBuilder& modelText(const std::string& text);
+    SimBoardBuilder& fault(SimFault fault);
 
     std::unique_ptr<SimBoard> build() const;
 
@@ -131,6 +152,8 @@ private:
     std::string jetsonName;
     unsigned long functionality;
     std::string model;
+    std::vector<SimFault> faults;
+    bool has(SimFault fault) const;
 };
 
 }  // namespace sim

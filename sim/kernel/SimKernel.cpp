@@ -35,6 +35,8 @@ const char* callName(Call call) {
             return "readlink";
         case Call::ReadLines:
             return "readLines";
+        case Call::Stat:
+            return "stat";
     }
     return "?";
 }
@@ -118,6 +120,12 @@ void SimKernel::denyAccess(const std::string& path) {
     MutexLock lock(kernelMutex);
     auto found = nodes.find(path);
     if (found != nodes.end()) found->second.denied = true;
+}
+
+void SimKernel::setGroup(const std::string& path, unsigned gid) {
+    MutexLock lock(kernelMutex);
+    auto found = nodes.find(path);
+    if (found != nodes.end()) found->second.gid = gid;
 }
 
 void SimKernel::addFault(const FaultRule& rule) {
@@ -301,7 +309,23 @@ int SimKernel::fstat(int fd, struct stat* status) {
         status->st_mode = S_IFREG | 0644;  // removed while open
         return 0;
     }
-    const Node& node = found->second;
+    describeNode(found->second, status);
+    return 0;
+}
+
+int SimKernel::statPath(const char* path, struct stat* status) {
+    MutexLock lock(kernelMutex);
+    const std::string name = path ? path : "";
+    if (const int error = enterCall(Call::Stat, 0, name)) return fail(error);
+    auto found = nodes.find(name);
+    if (found == nodes.end()) return fail(ENOENT);
+    std::memset(status, 0, sizeof *status);
+    describeNode(found->second, status);
+    return 0;
+}
+
+void SimKernel::describeNode(const Node& node, struct stat* status) {
+    status->st_gid = node.gid;
     switch (node.kind) {
         case Kind::CharDevice:
             status->st_mode = S_IFCHR | 0660;
@@ -314,7 +338,6 @@ int SimKernel::fstat(int fd, struct stat* status) {
             status->st_mode = S_IFREG | 0644;
             break;
     }
-    return 0;
 }
 
 int SimKernel::listDirectory(const char* path, std::vector<std::string>* names) {

@@ -17,7 +17,18 @@ namespace Quarvel {
 namespace sim {
 
 // The kinds of call the seam carries, for fault rules and the call trace.
-enum class Call { Open, Close, Ioctl, Mmap, Munmap, Fstat, ListDirectory, Readlink, ReadLines };
+enum class Call {
+    Open,
+    Close,
+    Ioctl,
+    Mmap,
+    Munmap,
+    Fstat,
+    ListDirectory,
+    Readlink,
+    ReadLines,
+    Stat
+};
 
 const char* callName(Call call);
 
@@ -69,6 +80,8 @@ public:
     void remove(const std::string& path);
     // Opening `path` fails with EACCES.
     void denyAccess(const std::string& path);
+    // The owner group stat reports for `path` (0, root, unless set).
+    void setGroup(const std::string& path, unsigned gid);
 
     // Fault injection.
     void addFault(const FaultRule& rule);
@@ -95,6 +108,7 @@ public:
     ssize_t readlink(const char* path, char* target, size_t size) override;
     int readLines(const char* path, size_t lineCapacity, size_t maxLines,
                   std::vector<std::string>* lines) override;
+    int statPath(const char* path, struct stat* status) override;
 
 private:
     enum class Kind { File, Directory, Symlink, CharDevice };
@@ -106,7 +120,10 @@ private:
         unsigned minor = 0;
         std::shared_ptr<SimDevice> device;
         bool denied = false;
+        unsigned gid = 0;
     };
+    // What stat reports for a node: kind, mode, device number and group.
+    static void describeNode(const Node& node, struct stat* status);
     struct OpenFile {
         std::string path;
         std::shared_ptr<SimDevice> device;

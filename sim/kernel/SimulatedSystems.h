@@ -8,10 +8,11 @@
 namespace Quarvel {
 namespace sim {
 
-// The board named "<board>:<sensor>" (boards as SimBoard::named takes them, sensors "hqvga"
-// or "vga"; without a sensor, "hqvga"), built paced on first use and kept for the life of
-// the process; null for an unknown name. Thread-safe.
-SimBoard* simulatedBoard(const std::string& boardAndSensor);
+// The board named "<board>:<sensor>[+<fault>...]" (boards as SimBoard::named takes them,
+// sensors "hqvga" or "vga", without a sensor "hqvga"; faults as SimBoard::faultNamed takes
+// them, for example "pi5:hqvga+i2c-denied"), built paced on first use and kept for the life
+// of the process; null for an unknown name. Thread-safe.
+SimBoard* simulatedBoard(const std::string& name);
 
 }  // namespace sim
 }  // namespace Quarvel

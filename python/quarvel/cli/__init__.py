@@ -1,0 +1,1 @@
+"""The subcommands of the quarvel command, one module each (see quarvel.__main__)."""

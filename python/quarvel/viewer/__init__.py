@@ -1,0 +1,1 @@
+"""The live viewer: a web page served by the board (quarvel view)."""
