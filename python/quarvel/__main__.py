@@ -30,7 +30,10 @@ def main(argv=None) -> int:
         return args.run(args)
     except common.CommandError as error:
         sys.stderr.write("\n" if sys.stderr.isatty() else "")
-        print(f"quarvel {args.command}: {error}", file=sys.stderr)
+        sentence = str(error).rstrip()
+        if not sentence.endswith("."):
+            sentence += "."
+        print(f"quarvel {args.command}: {sentence}", file=sys.stderr)
         return common.EXIT_FAILURE
     except KeyboardInterrupt:
         print("\ninterrupted", file=sys.stderr)
