@@ -109,6 +109,15 @@ def simulated_pacing(build):
     return json.loads(result.stdout), None
 
 
+def viewer_cpu(build):
+    """CPU share of the viewer's server while one client receives 30 fps (10 s)."""
+    result = subprocess.run([sys.executable, os.path.join(HERE, "viewer_cpu.py"), build, "10"],
+                            capture_output=True, text=True)
+    if result.returncode != 0:
+        return None, (result.stderr.strip().splitlines() or ["failed"])[-1]
+    return json.loads(result.stdout), None
+
+
 class Table:
     def __init__(self):
         self.rows = []
@@ -151,6 +160,7 @@ def main():
     consumer, consumer_missing = python_consumer(build)
     filters, filters_missing = depth_filters(build)
     pacing, pacing_missing = simulated_pacing(build)
+    viewer, viewer_missing = viewer_cpu(build)
 
     # 240x180 depth.
     fast = k["HqvgaPhaseImage"]["us"]
@@ -269,6 +279,15 @@ def main():
     else:
         table.missing("simulated camera pacing", pacing_missing)
 
+    # The live viewer's server at 30 fps with one client: the whole process (the simulated
+    # camera synthesises its frames in it) against the same camera read by plain Python.
+    if viewer:
+        table.add("viewer server CPU, 30 fps, one client", 100 * viewer["server_share"],
+                  "% core", "camera alone % core", 100 * viewer["camera_alone_share"], None,
+                  "< 10 % of a core", viewer["server_share"] < 0.10)
+    else:
+        table.missing("viewer server CPU", viewer_missing)
+
     results = {
         "machine": {"cpu": platform.processor() or platform.machine(),
                     "cores": os.cpu_count(), "python": platform.python_version(),
@@ -280,7 +299,7 @@ def main():
         "raw": {"kernels": k, "pipeline": pipeline, "numpy": numpy_result,
                 "phase_library_and_numpy_us": phase,
                 "python_consumer": consumer, "depth_filters": filters,
-                "pacing": pacing},
+                "pacing": pacing, "viewer": viewer},
         "seconds": time.time() - started,
     }
     with open(os.path.join(HERE, "results.json"), "w") as out:

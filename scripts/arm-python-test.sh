@@ -5,7 +5,7 @@
 # Usage: scripts/arm-python-test.sh [pytest marker expression, default "not slow"]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-markers=${1:-not slow}
+markers=${1:-not slow and not browser}
 build_dir="$root/build-arm64-python"
 target_root="$build_dir/root"
 triplet=aarch64-linux-gnu

@@ -115,7 +115,7 @@ run_python() {
             ASAN_OPTIONS="${ASAN_OPTIONS//detect_leaks=1/detect_leaks=0}" \
             PYTHONPATH="$asan_dir/python" PYTHONDONTWRITEBYTECODE=1 \
             nice /usr/bin/python3 -m pytest -q -p no:cacheprovider \
-            -k "not test_interpreter_version_is_checked" "$root/tests/python")
+            -m "not browser" -k "not test_interpreter_version_is_checked" "$root/tests/python")
 }
 
 run_tsan() {

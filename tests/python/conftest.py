@@ -18,6 +18,8 @@ def pytest_configure(config):
         "markers", "slow: subprocess, signal and end-to-end tests (ctest label slow)")
     config.addinivalue_line(
         "markers", "soak: repeated lifecycles and a long stream (ctest label stress)")
+    config.addinivalue_line(
+        "markers", "browser: the viewer in headless Chromium (ctest label browser)")
 
 
 class Index:

@@ -28,12 +28,14 @@ function paint(canvas, plane, palette, low, high, zeroIsBlack) {
   const context = canvas.getContext("2d");
   const image = context.createImageData(viewer.width, viewer.height);
   const pixels = image.data;
+  const scale = 255 / Math.max(high - low, 1e-6);
   for (let i = 0, o = 0; i < plane.length; i++, o += 4) {
     const value = plane[i];
     if (zeroIsBlack && value === 0) {
       pixels[o] = pixels[o + 1] = pixels[o + 2] = 0;
     } else {
-      const colour = palette[colourIndex(value, low, high)];
+      const index = Math.min(255, Math.max(0, Math.round((value - low) * scale)));
+      const colour = palette[index];
       pixels[o] = colour[0]; pixels[o + 1] = colour[1]; pixels[o + 2] = colour[2];
     }
     pixels[o + 3] = 255;
@@ -179,20 +181,24 @@ function makeCloud(info) {
   geometry.setAttribute("color", new THREE.BufferAttribute(colours, 3));
   const points = new THREE.Points(geometry, new THREE.PointsMaterial({ size: 0.012, vertexColors: true }));
   scene.add(points);
-  let dirty = false;
+  // Drawn only when the points or the view changed, at most once per display frame, and
+  // the points refreshed at most ten times a second: the page stays light on small laptops.
+  let scheduled = false;
+  let lastUpdate = 0;
   function render() {
-    if (dirty) {
-      geometry.attributes.position.needsUpdate = true;
-      geometry.attributes.color.needsUpdate = true;
-      geometry.computeBoundingSphere();
-      dirty = false;
-    }
+    scheduled = false;
     renderer.render(scene, camera);
-    requestAnimationFrame(render);
   }
-  requestAnimationFrame(render);
+  function schedule() {
+    if (!scheduled) { scheduled = true; requestAnimationFrame(render); }
+  }
+  controls.addEventListener("change", schedule);
+  schedule();
   return {
     update(depth, near, far) {
+      const now = performance.now();
+      if (now - lastUpdate < 100) return;
+      lastUpdate = now;
       const palette = info.depth_palette;
       for (let p = 0, i = 0; p < depth.length; p++, i += 3) {
         const metres = depth[p] / 1000;
@@ -203,7 +209,10 @@ function makeCloud(info) {
         const shade = depth[p] === 0 ? 0 : 1 / 255;
         colours[i] = colour[0] * shade; colours[i + 1] = colour[1] * shade; colours[i + 2] = colour[2] * shade;
       }
-      dirty = true;
+      geometry.attributes.position.needsUpdate = true;
+      geometry.attributes.color.needsUpdate = true;
+      geometry.computeBoundingSphere();
+      schedule();
     },
   };
 }
