@@ -20,6 +20,7 @@ STATIC_DIRECTORY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "sta
 DEFAULT_THREE_DIRECTORY = "/usr/share/javascript/three"
 THREE_FILES = ("build/three.min.js", "examples/js/controls/OrbitControls.js")
 CONTROL_TIMEOUT_S = 5.0
+SHUTDOWN_GRACE_S = 1.0
 
 
 def three_directory(override: Optional[str] = None) -> str:
@@ -40,6 +41,7 @@ class Viewer:
         self.three_dir = three_dir
         self.loop: Optional[asyncio.AbstractEventLoop] = None
         self.mailboxes: Set[Mailbox] = set()
+        self.sockets: Set[web.WebSocketResponse] = set()
         self.worker = CameraWorker(camera, self._publish_from_camera)
         info = camera.getCameraInfo()
         self.intrinsics = geometry.intrinsics_for(info.width, info.height)
@@ -92,6 +94,7 @@ class Viewer:
         wake = asyncio.Event()
         mailbox = Mailbox(wake.set)
         self.mailboxes.add(mailbox)
+        self.sockets.add(socket)
         sender = asyncio.ensure_future(self._send_frames(socket, mailbox, wake))
         try:
             async for message in socket:
@@ -101,6 +104,7 @@ class Viewer:
                     break
         finally:
             self.mailboxes.discard(mailbox)
+            self.sockets.discard(socket)
             sender.cancel()
         return socket
 
@@ -142,7 +146,8 @@ async def serve(viewer: Viewer, host: str, port: int, ready=None) -> None:
     viewer.loop = asyncio.get_running_loop()
     runner = web.AppRunner(viewer.application(), access_log=None)
     await runner.setup()
-    site = web.TCPSite(runner, host, port)
+    # Clients that stopped reading must not hold up the exit: a short grace, then cut.
+    site = web.TCPSite(runner, host, port, shutdown_timeout=SHUTDOWN_GRACE_S)
     await site.start()
     bound = runner.addresses[0][1] if runner.addresses else port
     stop = asyncio.Event()
@@ -154,4 +159,9 @@ async def serve(viewer: Viewer, host: str, port: int, ready=None) -> None:
     try:
         await stop.wait()
     finally:
+        for socket in list(viewer.sockets):
+            try:
+                await asyncio.wait_for(socket.close(), SHUTDOWN_GRACE_S)
+            except (asyncio.TimeoutError, ConnectionError, RuntimeError):
+                pass  # a stalled client: dropped with the server
         await runner.cleanup()
