@@ -99,8 +99,10 @@ def _reason(messages: Sequence[str]) -> str:
                 text = text[len(prefix):]
         text = text.rstrip(".!")
         if text:
-            return text[0].lower() + text[1:]
-    return "the camera did not answer"
+            # "Could not ..." reads on after a colon; "I2C ..." keeps its capitals.
+            lower = len(text) > 1 and text[1].islower()
+            return (text[0].lower() if lower else text[0]) + text[1:]
+    return "the library refused it without saying why"
 
 
 def check(status: qdc.TOFErrorCode, action: str) -> None:
