@@ -256,11 +256,6 @@ const PhaseKernelVariant kVariants[] = {
     {"x86-64-v4", x86SupportsLevel4, phaseImageX86V4},
     {"x86-64-v3", x86SupportsLevel3, phaseImageX86V3},
 #endif
-#if QUARVEL_X86_PAIR_PHASE_KERNEL
-    {"x86-64-v4 pairs", x86SupportsLevel4, phaseImagePairsX86V4},
-    {"x86-64-v3 pairs", x86SupportsLevel3, phaseImagePairsX86V3},
-    {"x86-64-v2 pairs", x86SupportsLevel2, phaseImagePairsX86V2},
-#endif
 
 #if QUARVEL_NEON_PHASE_KERNEL
     {"neon", neonPhaseKernelSupported, phaseImageNeon},
