@@ -132,8 +132,9 @@ int main(int argc, char** argv) {
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
     // The CSI copies choose among the same three builds by the same rule.
     const int level = selectedLevelBuild();
-    benchmark::AddCustomContext("level_builds",
-                                level == 4 ? "x86-64-v4" : level == 3 ? "x86-64-v3" : "baseline");
+    benchmark::AddCustomContext("level_builds", level == 4   ? "x86-64-v4"
+                                                : level == 3 ? "x86-64-v3"
+                                                             : "baseline");
 #else
     benchmark::AddCustomContext("level_builds", "baseline");
 #endif

@@ -33,11 +33,11 @@ inline int selectedLevelBuild() {
     return level;
 }
 }  // namespace Quarvel
-#define QUARVEL_LEVEL_BUILDS(Return, name, parameters, arguments)                               \
-    __attribute__((target("arch=x86-64-v4"), flatten)) Return name##X86V4 parameters {          \
+#define QUARVEL_LEVEL_BUILDS(Return, name, parameters, arguments)                              \
+    __attribute__((target("arch=x86-64-v4"), flatten)) Return name##X86V4 parameters {         \
         return name##Body arguments;                                                           \
     }                                                                                          \
-    __attribute__((target("arch=x86-64-v3"), flatten)) Return name##X86V3 parameters {          \
+    __attribute__((target("arch=x86-64-v3"), flatten)) Return name##X86V3 parameters {         \
         return name##Body arguments;                                                           \
     }                                                                                          \
     __attribute__((flatten)) Return name##Baseline parameters { return name##Body arguments; } \

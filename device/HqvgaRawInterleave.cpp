@@ -26,8 +26,8 @@ inline void convertLine(const uint8_t* __restrict source, unsigned rawShift,
 }
 
 inline __attribute__((always_inline)) void rawInterleaveAtLevelBody(const uint8_t* raw,
-                                                             unsigned rawShift,
-                                                             int16_t* rawPlane) {
+                                                                    unsigned rawShift,
+                                                                    int16_t* rawPlane) {
     constexpr size_t kSubframeBytes = 2 * static_cast<size_t>(kPixels);
     constexpr size_t kLineBytes = 2 * static_cast<size_t>(kWidth);
     for (int line = 0; line < kHeight; ++line) {
@@ -38,7 +38,8 @@ inline __attribute__((always_inline)) void rawInterleaveAtLevelBody(const uint8_
     }
 }
 
-QUARVEL_LEVEL_BUILDS(void, rawInterleaveAtLevel, (const uint8_t* raw, unsigned rawShift, int16_t* rawPlane),
+QUARVEL_LEVEL_BUILDS(void, rawInterleaveAtLevel,
+                     (const uint8_t* raw, unsigned rawShift, int16_t* rawPlane),
                      (raw, rawShift, rawPlane))
 
 }  // namespace

@@ -1,11 +1,10 @@
 // USB transport: SDK calls, sub-frame grouping by timestamp, sample conversion, range.
 #include "sensor/QuarvelTOFUSBSensor.h"
 
-#include "core/InstructionSetClones.h"
-
 #include <cstring>
 
 #include "core/ComponentFactory.h"
+#include "core/InstructionSetClones.h"
 
 namespace Quarvel {
 

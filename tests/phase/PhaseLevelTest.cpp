@@ -42,8 +42,8 @@ TEST(PhaseLevel, SelectedBuildIsTheBestTheCpuRunsWithinTheForcedLevel) {
         EXPECT_LE(cpuLevelRank(name), cpuLevelRank(forced)) << name << " under " << forced;
     }
     // No better build that runs here is allowed.
-    for (si4c::VectorLevel level : {si4c::VectorLevel::X86V4, si4c::VectorLevel::X86V3,
-                                    si4c::VectorLevel::Baseline}) {
+    for (si4c::VectorLevel level :
+         {si4c::VectorLevel::X86V4, si4c::VectorLevel::X86V3, si4c::VectorLevel::Baseline}) {
         const char* other = si4c::vectorLevelName(level);
         if (!levelRuns(level) || !cpuLevelAllowed(other)) continue;
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)

@@ -17,8 +17,7 @@ namespace si4c {
 namespace {
 
 inline __attribute__((always_inline)) void boxFilterInPlaceBody(float* plane, float* scratch,
-                                                                int width, int height,
-                                                                int radius) {
+                                                                int width, int height, int radius) {
     if (radius <= 0 || width <= 0 || height <= 0) return;
     const size_t stride = static_cast<size_t>(width);
     const rows::Ring ring{scratch, stride, std::min(2 * radius + 1, height)};
@@ -34,7 +33,8 @@ inline __attribute__((always_inline)) void boxFilterInPlaceBody(float* plane, fl
 
 }  // namespace
 
-SI4C_LEVEL_BUILDS(boxFilterInPlace, (float* plane, float* scratch, int width, int height, int radius),
+SI4C_LEVEL_BUILDS(boxFilterInPlace,
+                  (float* plane, float* scratch, int width, int height, int radius),
                   (plane, scratch, width, height, radius))
 
 }  // namespace si4c

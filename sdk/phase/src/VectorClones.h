@@ -24,26 +24,26 @@ const char* vectorLevelName(VectorLevel level);
 // add: every build gives the same bits.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
 #define SI4C_X86_LEVEL_BUILDS 1
-#define SI4C_LEVEL_BUILDS(name, parameters, arguments)                                   \
-    __attribute__((target("arch=x86-64-v4"), flatten)) static void name##X86V4 parameters { \
-        name##Body arguments;                                                              \
-    }                                                                                      \
-    __attribute__((target("arch=x86-64-v3"), flatten)) static void name##X86V3 parameters { \
-        name##Body arguments;                                                              \
-    }                                                                                      \
+#define SI4C_LEVEL_BUILDS(name, parameters, arguments)                                       \
+    __attribute__((target("arch=x86-64-v4"), flatten)) static void name##X86V4 parameters {  \
+        name##Body arguments;                                                                \
+    }                                                                                        \
+    __attribute__((target("arch=x86-64-v3"), flatten)) static void name##X86V3 parameters {  \
+        name##Body arguments;                                                                \
+    }                                                                                        \
     __attribute__((flatten)) static void name##Baseline parameters { name##Body arguments; } \
-    void name parameters {                                                                 \
-        switch (::si4c::selectedVectorLevel()) {                                           \
-            case ::si4c::VectorLevel::X86V4:                                               \
-                name##X86V4 arguments;                                                     \
-                return;                                                                    \
-            case ::si4c::VectorLevel::X86V3:                                               \
-                name##X86V3 arguments;                                                     \
-                return;                                                                    \
-            case ::si4c::VectorLevel::Baseline:                                            \
-                break;                                                                     \
-        }                                                                                  \
-        name##Baseline arguments;                                                          \
+    void name parameters {                                                                   \
+        switch (::si4c::selectedVectorLevel()) {                                             \
+            case ::si4c::VectorLevel::X86V4:                                                 \
+                name##X86V4 arguments;                                                       \
+                return;                                                                      \
+            case ::si4c::VectorLevel::X86V3:                                                 \
+                name##X86V3 arguments;                                                       \
+                return;                                                                      \
+            case ::si4c::VectorLevel::Baseline:                                              \
+                break;                                                                       \
+        }                                                                                    \
+        name##Baseline arguments;                                                            \
     }
 #else
 #define SI4C_LEVEL_BUILDS(name, parameters, arguments) \
