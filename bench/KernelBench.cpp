@@ -10,8 +10,11 @@
 #include <vector>
 
 #include "bench/support/HqvgaScene.h"
+#include "core/CpuLevelOverride.h"
+#include "core/InstructionSetClones.h"
 #include "device/HqvgaKernels.h"
 #include "device/HqvgaPhaseKernel.h"
+#include "sensor/Y12PLines.h"
 
 using namespace Quarvel;
 
@@ -116,6 +119,25 @@ int main(int argc, char** argv) {
             (std::string("HqvgaPhaseImageBuild/") + variants[v].name).c_str(),
             [function](benchmark::State& state) { runPhase(state, function); });
     }
+    // The level each run-time choice made (within QUARVEL_CPU_LEVEL), for the results table.
+    benchmark::AddCustomContext("level_hqvga_phase", hqvga::selectedPhaseKernel().name);
+    size_t y12pCount = 0;
+    const Y12PLinesVariant* y12p = y12pLinesVariants(&y12pCount);
+    for (size_t v = 0; v < y12pCount; ++v) {
+        if (y12p[v].supported() && cpuLevelAllowed(y12p[v].name)) {
+            benchmark::AddCustomContext("level_y12p", y12p[v].name);
+            break;
+        }
+    }
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
+    // The CSI copies choose among the same three builds by the same rule.
+    const int level = selectedLevelBuild();
+    benchmark::AddCustomContext("level_builds", level == 4   ? "x86-64-v4"
+                                                : level == 3 ? "x86-64-v3"
+                                                             : "baseline");
+#else
+    benchmark::AddCustomContext("level_builds", "baseline");
+#endif
     int remainingCount = static_cast<int>(remaining.size());
     benchmark::Initialize(&remainingCount, remaining.data());
     benchmark::RunSpecifiedBenchmarks();

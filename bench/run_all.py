@@ -119,13 +119,16 @@ def viewer_cpu(build):
 
 
 class Table:
-    def __init__(self):
+    def __init__(self, levels):
         self.rows = []
+        self.levels = levels  # which build each kind of routine ran (level_* keys)
 
-    def add(self, name, value, unit, baseline_name, baseline, ratio, target=None, met=None):
+    def add(self, name, value, unit, baseline_name, baseline, ratio, target=None, met=None,
+            level="-"):
         self.rows.append({"figure": name, "value": value, "unit": unit,
                           "baseline": baseline_name, "baseline_value": baseline,
-                          "ratio": ratio, "target": target, "met": met})
+                          "ratio": ratio, "target": target, "met": met,
+                          "level": self.levels.get(level, level)})
 
     def missing(self, name, reason):
         self.rows.append({"figure": name, "value": None, "unit": "", "baseline": "",
@@ -133,10 +136,10 @@ class Table:
                           "met": None, "missing": reason})
 
     def text(self):
-        lines = [f"{'figure':44} {'value':>12} {'baseline':>34} {'ratio':>8}  target"]
+        lines = [f"{'figure':44} {'level':>10} {'value':>12} {'baseline':>34} {'ratio':>8}  target"]
         for row in self.rows:
             if row.get("missing"):
-                lines.append(f"{row['figure']:44} {'n/a':>12}   {row['missing']}")
+                lines.append(f"{row['figure']:44} {'':>10} {'n/a':>12}   {row['missing']}")
                 continue
             value = f"{row['value']:.3f} {row['unit']}"
             base = "" if row["baseline_value"] is None else \
@@ -144,16 +147,24 @@ class Table:
             ratio = "" if row["ratio"] is None else f"{row['ratio']:.2f}"
             verdict = "" if row["met"] is None else ("met" if row["met"] else "MISSED")
             target = row["target"] or ""
-            lines.append(f"{row['figure']:44} {value:>12} {base:>34} {ratio:>8}  {target} {verdict}")
+            lines.append(f"{row['figure']:44} {row['level']:>10} {value:>12} {base:>34} {ratio:>8}  "
+                         f"{target} {verdict}")
         return "\n".join(lines)
 
 
 def main():
     build = os.path.abspath(sys.argv[1])
     started = time.time()
-    table = Table()
+    load_before = os.getloadavg()
     with tempfile.TemporaryDirectory() as scratch:
         context, k, frame, planes = run_kernels(build, scratch)
+        # The level each run-time choice made, as the kernel benchmark reports it. The
+        # phase library chooses among the same builds by the same rule as the copies; the
+        # depth filters keep loader-chosen clones, which QUARVEL_CPU_LEVEL does not reach.
+        levels = {key: context.get(f"level_{key}", "?")
+                  for key in ("hqvga_phase", "y12p", "builds")}
+        levels["clones"] = "CPU's best"
+        table = Table(levels)
         numpy_result = numpy_baselines.main(frame, planes)
         phase, phase_numpy = run_phase_library(build, scratch)
         pipeline = run_pipeline(build, scratch)
@@ -168,22 +179,25 @@ def main():
     numpy_us = numpy_result["hqvga_numpy_frame_us"]
     frame_copy = k["Memcpy/345600"]["us"]
     table.add("hqvga getPhaseImage", fast, "us/frame", "scalar reference us", reference,
-              reference / fast, ">= 10x faster", reference / fast >= 10)
+              reference / fast, ">= 10x faster", reference / fast >= 10, level="hqvga_phase")
     table.add("hqvga getPhaseImage vs numpy", fast, "us/frame", "numpy same formula us",
-              numpy_us, numpy_us / fast, ">= 12x faster", numpy_us / fast >= 12)
+              numpy_us, numpy_us / fast, ">= 12x faster", numpy_us / fast >= 12,
+              level="hqvga_phase")
     table.add("hqvga getPhaseImage vs memcpy", fast, "us/frame", "memcpy raw frame us",
-              frame_copy, fast / frame_copy, "(times memcpy)")
+              frame_copy, fast / frame_copy, "(times memcpy)", level="hqvga_phase")
     for name, entry in k.items():
         if name.startswith("HqvgaPhaseImageBuild/"):
             table.add("hqvga getPhaseImage build " + name.split("/", 1)[1], entry["us"],
-                      "us/frame", "scalar reference us", reference, reference / entry["us"])
+                      "us/frame", "scalar reference us", reference, reference / entry["us"],
+                      level=name.split("/", 1)[1])
     raw_fast = k["HqvgaRawImages"]["us"]
     raw_reference = k["HqvgaRawImagesReference"]["us"]
     table.add("hqvga getRawImages", raw_fast, "us/frame", "scalar reference us", raw_reference,
-              raw_reference / raw_fast)
+              raw_reference / raw_fast, level="builds")
     table.add("hqvga getRawImages vs memcpy", k["HqvgaRawImages"]["gbps"], "GB/s",
               "memcpy GB/s", k["Memcpy/345600"]["gbps"],
-              k["HqvgaRawImages"]["gbps"] / k["Memcpy/345600"]["gbps"], "(share of memcpy)")
+              k["HqvgaRawImages"]["gbps"] / k["Memcpy/345600"]["gbps"], "(share of memcpy)",
+              level="builds")
 
     # Transport copies, per sub-frame, against memcpy of the same output bytes.
     copies = [("csi line stride 240x180", "CsiLineStride", "Memcpy/86400"),
@@ -200,14 +214,15 @@ def main():
             continue
         ratio = k[name]["gbps"] / k[base]["gbps"]
         table.add(label, k[name]["gbps"], "GB/s", "memcpy GB/s", k[base]["gbps"], ratio,
-                  ">= 0.5 of memcpy", ratio >= 0.5)
+                  ">= 0.5 of memcpy", ratio >= 0.5, level="y12p" if "Y12P" in name else "builds")
 
     # Y12P with the source not in the cache (a buffer just written by DMA), against memcpy
     # of the same output bytes from sources not in the cache either.
     cold = k["CsiY12PUnpackPaddedColdSource"]["gbps"]
     cold_copy = k["MemcpyColdSource/86400"]["gbps"]
     table.add("csi Y12P unpack 240x180 padded, cold source", cold, "GB/s",
-              "memcpy cold source GB/s", cold_copy, cold / cold_copy, "(share of memcpy)")
+              "memcpy cold source GB/s", cold_copy, cold / cold_copy, "(share of memcpy)",
+              level="y12p")
 
     # The stand-in phase library against numpy of the same algorithm (checked to agree).
     for mode in ("single", "dual"):
@@ -215,13 +230,14 @@ def main():
         numpy_us = phase[mode]["numpy_us"]
         table.add(f"phase library 640x480 {mode} frequency", library_us, "us/frame",
                   "numpy same algorithm us", numpy_us, numpy_us / library_us,
-                  ">= 10x faster", numpy_us / library_us >= 10)
+                  ">= 10x faster", numpy_us / library_us >= 10, level="builds")
 
     # Whole pipeline.
     bare = pipeline["bare_frame_us"]
     unpaced, paced = pipeline["unpaced"], pipeline["paced30"]
     table.add("pipeline hqvga depth fps, C++ consumer", unpaced["fps"], "frames/s",
-              "bare copy+compute frames/s", 1e6 / bare, unpaced["fps"] / (1e6 / bare))
+              "bare copy+compute frames/s", 1e6 / bare, unpaced["fps"] / (1e6 / bare),
+              level="hqvga_phase")
     table.add("latency hand-over->requestFrame median", unpaced["latency_median_us"], "us",
               "bare compute us", bare, unpaced["latency_median_us"] / bare)
     table.add("latency hand-over->requestFrame p99", unpaced["latency_p99_us"], "us",
@@ -239,7 +255,7 @@ def main():
     if consumer:
         table.add("pipeline hqvga depth fps, Python consumer", consumer["fps"], "frames/s",
                   "C++ consumer frames/s", unpaced["fps"], consumer["fps"] / unpaced["fps"],
-                  ">= 1000", consumer["fps"] >= 1000)
+                  ">= 1000", consumer["fps"] >= 1000, level="hqvga_phase")
         table.add("Python latency median", consumer["latency_median_us"], "us",
                   "C++ consumer us", unpaced["latency_median_us"], None, "< 1000 us",
                   consumer["latency_median_us"] < 1000)
@@ -254,12 +270,12 @@ def main():
             label = f"filter {row['filter']} {row['size']}"
             ratio = row["numpy_us"] / row["quarvel_us"]
             table.add(label, row["quarvel_us"], "us/frame", "numpy same filter us",
-                      row["numpy_us"], ratio, ">= 5x faster", ratio >= 5)
+                      row["numpy_us"], ratio, ">= 5x faster", ratio >= 5, level="clones")
             if row["opencv_us"] is not None:
                 table.add(label + " vs OpenCV", row["quarvel_us"], "us/frame",
                           "OpenCV same filter us", row["opencv_us"],
                           row["opencv_us"] / row["quarvel_us"], ">= 5x faster",
-                          row["opencv_us"] / row["quarvel_us"] >= 5)
+                          row["opencv_us"] / row["quarvel_us"] >= 5, level="clones")
     else:
         table.missing("depth filters", filters_missing)
 
@@ -301,6 +317,8 @@ def main():
                 "python_consumer": consumer, "depth_filters": filters,
                 "pacing": pacing, "viewer": viewer},
         "seconds": time.time() - started,
+        "forced_level": os.environ.get("QUARVEL_CPU_LEVEL", ""),
+        "load_average": [load_before[0], os.getloadavg()[0]],
     }
     with open(os.path.join(HERE, "results.json"), "w") as out:
         json.dump(results, out, indent=2)
@@ -311,7 +329,11 @@ def main():
     text = table.text() + (f"\n\nnumpy output identical to the library's: "
                            f"{numpy_result['hqvga_numpy_identical']}; "
                            f"phase library against its numpy twin: {agreement}; "
-                           f"whole run {results['seconds']:.0f} s\n")
+                           f"whole run {results['seconds']:.0f} s; "
+                           f"QUARVEL_CPU_LEVEL={results['forced_level'] or '(unset)'}; "
+                           f"load average {load_before[0]:.1f} before, "
+                           f"{results['load_average'][1]:.1f} after; memcpy is glibc's own "
+                           f"choice for this CPU (the cap does not reach it)\n")
     with open(os.path.join(HERE, "results.txt"), "w") as out:
         out.write(text)
     print(text)

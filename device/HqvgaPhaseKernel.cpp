@@ -249,12 +249,21 @@ __attribute__((target("arch=x86-64-v3"))) void phaseImageX86V3(const uint8_t* ra
                                                                float* confidence) {
     phaseFrame<true>(raw, rawShift, range, frequency, depth, amplitude, confidence);
 }
+
+__attribute__((target("arch=x86-64-v2"))) void phaseImageX86V2(const uint8_t* raw,
+                                                               unsigned rawShift, int range,
+                                                               float frequency, float* depth,
+                                                               float* amplitude,
+                                                               float* confidence) {
+    phaseFrame<false>(raw, rawShift, range, frequency, depth, amplitude, confidence);
+}
 #endif
 
 const PhaseKernelVariant kVariants[] = {
 #if QUARVEL_X86_VARIANTS
     {"x86-64-v4", x86SupportsLevel4, phaseImageX86V4},
     {"x86-64-v3", x86SupportsLevel3, phaseImageX86V3},
+    {"x86-64-v2", x86SupportsLevel2, phaseImageX86V2},
 #endif
 
 #if QUARVEL_NEON_PHASE_KERNEL

@@ -10,8 +10,7 @@ namespace hqvga {
 namespace {
 
 // One line of one sub-frame: 240 samples to 240 values, both bounded by kWidth.
-QUARVEL_INSTRUCTION_SET_CLONES
-void convertLine(const uint8_t* __restrict source, unsigned rawShift,
+inline void convertLine(const uint8_t* __restrict source, unsigned rawShift,
                         int16_t* __restrict out) {
     for (int column = 0; column < kWidth; ++column) {
         uint16_t sample;
@@ -26,9 +25,9 @@ void convertLine(const uint8_t* __restrict source, unsigned rawShift,
     }
 }
 
-}  // namespace
-
-void rawInterleave(const uint8_t* raw, unsigned rawShift, int16_t* rawPlane) {
+inline __attribute__((always_inline)) void rawInterleaveAtLevelBody(const uint8_t* raw,
+                                                                    unsigned rawShift,
+                                                                    int16_t* rawPlane) {
     constexpr size_t kSubframeBytes = 2 * static_cast<size_t>(kPixels);
     constexpr size_t kLineBytes = 2 * static_cast<size_t>(kWidth);
     for (int line = 0; line < kHeight; ++line) {
@@ -37,6 +36,16 @@ void rawInterleave(const uint8_t* raw, unsigned rawShift, int16_t* rawPlane) {
                         rawPlane + static_cast<size_t>(kSubframes * line + sub) * kWidth);
         }
     }
+}
+
+QUARVEL_LEVEL_BUILDS(void, rawInterleaveAtLevel,
+                     (const uint8_t* raw, unsigned rawShift, int16_t* rawPlane),
+                     (raw, rawShift, rawPlane))
+
+}  // namespace
+
+void rawInterleave(const uint8_t* raw, unsigned rawShift, int16_t* rawPlane) {
+    rawInterleaveAtLevel(raw, rawShift, rawPlane);
 }
 
 }  // namespace hqvga

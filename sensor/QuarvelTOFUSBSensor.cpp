@@ -1,11 +1,10 @@
 // USB transport: SDK calls, sub-frame grouping by timestamp, sample conversion, range.
 #include "sensor/QuarvelTOFUSBSensor.h"
 
-#include "core/InstructionSetClones.h"
-
 #include <cstring>
 
 #include "core/ComponentFactory.h"
+#include "core/InstructionSetClones.h"
 
 namespace Quarvel {
 
@@ -63,6 +62,47 @@ inline void storeWord(uint8_t* at, uint16_t word) {
 #endif
 }
 
+inline __attribute__((always_inline)) size_t convertSamplesAtLevelBody(
+    const uint8_t* source, size_t sourceBytes, uint32_t bitWidth, uint32_t bytesPerSample,
+    uint8_t* dst, size_t dstCapacity) {
+    // An empty frame may come without pixel data at all: nothing to read or write.
+    if (sourceBytes == 0) return 0;
+    if (bitWidth == 8 && bytesPerSample == 1) {
+        const size_t produced = 2 * sourceBytes;
+        if (dst == nullptr || produced > dstCapacity) return produced;
+        for (size_t i = 0; i < sourceBytes; ++i) {
+            storeWord(dst + 2 * i, static_cast<uint16_t>(source[i] << 4));
+        }
+        return produced;
+    }
+    const size_t produced = sourceBytes;
+    if (dst == nullptr || bytesPerSample != 2 || produced > dstCapacity) return produced;
+    const size_t words = sourceBytes / 2;
+    if (bitWidth == 12) {
+        std::memcpy(dst, source, 2 * words);
+    } else if (bitWidth < 12) {
+        const unsigned shift = 12 - bitWidth;
+        for (size_t i = 0; i < words; ++i) {
+            storeWord(dst + 2 * i, static_cast<uint16_t>(loadWord(source + 2 * i) << shift));
+        }
+    } else if (bitWidth - 12 >= 16) {
+        // A 16-bit word shifted right by 16 or more leaves 0; the shift itself, by the width
+        // of int or more, would be undefined.
+        std::memset(dst, 0, 2 * words);
+    } else {
+        const unsigned shift = bitWidth - 12;
+        for (size_t i = 0; i < words; ++i) {
+            storeWord(dst + 2 * i, static_cast<uint16_t>(loadWord(source + 2 * i) >> shift));
+        }
+    }
+    return produced;
+}
+
+QUARVEL_LEVEL_BUILDS(size_t, convertSamplesAtLevel,
+                     (const uint8_t* source, size_t sourceBytes, uint32_t bitWidth,
+                      uint32_t bytesPerSample, uint8_t* dst, size_t dstCapacity),
+                     (source, sourceBytes, bitWidth, bytesPerSample, dst, dstCapacity))
+
 }  // namespace
 
 QuarvelTOFUSBSensor::QuarvelTOFUSBSensor(std::string path, int /*index*/)
@@ -111,41 +151,10 @@ int QuarvelTOFUSBSensor::stop() {
 
 CameraInfo QuarvelTOFUSBSensor::getCameraInfo() { return info; }
 
-QUARVEL_INSTRUCTION_SET_CLONES
 size_t QuarvelTOFUSBSensor::convertSamples(const uint8_t* source, size_t sourceBytes,
                                            uint32_t bitWidth, uint32_t bytesPerSample, uint8_t* dst,
                                            size_t dstCapacity) {
-    // An empty frame may come without pixel data at all: nothing to read or write.
-    if (sourceBytes == 0) return 0;
-    if (bitWidth == 8 && bytesPerSample == 1) {
-        const size_t produced = 2 * sourceBytes;
-        if (dst == nullptr || produced > dstCapacity) return produced;
-        for (size_t i = 0; i < sourceBytes; ++i) {
-            storeWord(dst + 2 * i, static_cast<uint16_t>(source[i] << 4));
-        }
-        return produced;
-    }
-    const size_t produced = sourceBytes;
-    if (dst == nullptr || bytesPerSample != 2 || produced > dstCapacity) return produced;
-    const size_t words = sourceBytes / 2;
-    if (bitWidth == 12) {
-        std::memcpy(dst, source, 2 * words);
-    } else if (bitWidth < 12) {
-        const unsigned shift = 12 - bitWidth;
-        for (size_t i = 0; i < words; ++i) {
-            storeWord(dst + 2 * i, static_cast<uint16_t>(loadWord(source + 2 * i) << shift));
-        }
-    } else if (bitWidth - 12 >= 16) {
-        // A 16-bit word shifted right by 16 or more leaves 0; the shift itself, by the width
-        // of int or more, would be undefined.
-        std::memset(dst, 0, 2 * words);
-    } else {
-        const unsigned shift = bitWidth - 12;
-        for (size_t i = 0; i < words; ++i) {
-            storeWord(dst + 2 * i, static_cast<uint16_t>(loadWord(source + 2 * i) >> shift));
-        }
-    }
-    return produced;
+    return convertSamplesAtLevel(source, sourceBytes, bitWidth, bytesPerSample, dst, dstCapacity);
 }
 
 int QuarvelTOFUSBSensor::getFrame(uint8_t* dst, uint64_t* timestamp) {

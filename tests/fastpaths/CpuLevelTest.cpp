@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/CpuLevelOverride.h"
+#include "core/InstructionSetClones.h"
 #include "device/HqvgaPhaseKernel.h"
 
 using namespace Quarvel;
@@ -82,3 +83,23 @@ TEST(CpuLevel, SelectedPhaseKernelStaysWithinTheForcedLevel) {
         EXPECT_LE(cpuLevelRank(variants[v].name), cpuLevelRank(selected.name)) << variants[v].name;
     }
 }
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
+// Run by ctest once per level with QUARVEL_CPU_LEVEL set: the raw interleave and the USB
+// conversion (QUARVEL_LEVEL_BUILDS) run the best build the CPU has within the cap.
+TEST(CpuLevel, LevelBuildsStayWithinTheForcedLevel) {
+    const int level = selectedLevelBuild();
+    const char* name = level == 4 ? "x86-64-v4" : level == 3 ? "x86-64-v3" : "baseline";
+    const int best = x86SupportsLevel4() ? 4 : x86SupportsLevel3() ? 3 : 0;
+    const char* forced = std::getenv("QUARVEL_CPU_LEVEL");
+    if (forced == nullptr || forced[0] == '\0') {
+        EXPECT_EQ(level, best);
+        return;
+    }
+    const int cap = cpuLevelRank(forced);
+    EXPECT_LE(cpuLevelRank(name), cap) << name << " under " << forced;
+    // The best allowed one: 4 if allowed and run here, else 3 likewise, else the baseline.
+    const int expected = best >= 4 && cap >= 4 ? 4 : best >= 3 && cap >= 3 ? 3 : 0;
+    EXPECT_EQ(level, expected) << forced;
+}
+#endif

@@ -14,8 +14,10 @@ namespace si4c {
 // the plane is read before any output row at or below it is written, so the filter works in
 // place. The sums run in the order of the two-pass definition (left to right within a row,
 // top to bottom within a column), so the result is the same to the bit.
-SI4C_VECTOR_CLONES
-void boxFilterInPlace(float* plane, float* scratch, int width, int height, int radius) {
+namespace {
+
+inline __attribute__((always_inline)) void boxFilterInPlaceBody(float* plane, float* scratch,
+                                                                int width, int height, int radius) {
     if (radius <= 0 || width <= 0 || height <= 0) return;
     const size_t stride = static_cast<size_t>(width);
     const rows::Ring ring{scratch, stride, std::min(2 * radius + 1, height)};
@@ -28,5 +30,11 @@ void boxFilterInPlace(float* plane, float* scratch, int width, int height, int r
                          plane + static_cast<size_t>(row) * stride);
     }
 }
+
+}  // namespace
+
+SI4C_LEVEL_BUILDS(boxFilterInPlace,
+                  (float* plane, float* scratch, int width, int height, int radius),
+                  (plane, scratch, width, height, radius))
 
 }  // namespace si4c

@@ -305,8 +305,7 @@ struct FrameJob {
 // larger radius) follows, since the rings then hold every row its vertical windows need.
 // Rings of 2R + 1 rows suffice. Each value goes through the same operations in the same
 // order as when every step ran over the whole plane: the bits are the same.
-SI4C_VECTOR_CLONES
-void processFrame(const FrameJob& job) {
+inline __attribute__((always_inline)) void processFrameBody(const FrameJob& job) {
     const size_t width = static_cast<size_t>(job.width);
     const int height = job.height;
     const int lag = std::max(job.depthRadius, job.grayRadius);
@@ -448,6 +447,8 @@ void processFrame(const FrameJob& job) {
         }
     }
 }
+
+SI4C_LEVEL_BUILDS(processFrame, (const FrameJob& job), (job))
 
 }  // namespace
 
