@@ -1,17 +1,20 @@
 """quarvel record / quarvel play: the command line of recordings."""
 import argparse
 import sys
+from typing import Any, Dict, List, Optional
 
 from quarvel.recording import Playback, record
 
 
-def progress_line(counts):
+def progress_line(counts: Dict[str, Any]) -> str:
+    """The one-line progress report of `quarvel record` (starts with a carriage return)."""
     return (f"\rframes {counts['frames']}  seconds {counts['seconds']:.1f}  "
             f"megabytes {counts['megabytes']:.1f}  drops {counts['drops']}")
 
 
-def run_record(args):
-    def show(counts):
+def run_record(args: argparse.Namespace) -> int:
+    """`quarvel record`: records until the frame count or time is reached; the exit status."""
+    def show(counts: Dict[str, Any]) -> None:
         sys.stderr.write(progress_line(counts))
         sys.stderr.flush()
 
@@ -29,7 +32,8 @@ def run_record(args):
     return 0
 
 
-def run_play(args):
+def run_play(args: argparse.Namespace) -> int:
+    """`quarvel play`: plays a recording through the pipeline; the exit status."""
     try:
         playback = Playback(args.file, paced=not args.fast, loop=args.loop)
     except RuntimeError as error:
@@ -53,7 +57,8 @@ def run_play(args):
     return 0
 
 
-def main(argv=None):
+def main(argv: Optional[List[str]] = None) -> int:
+    """The quarvel command: parses `argv` (default: sys.argv) and returns the exit status."""
     parser = argparse.ArgumentParser(prog="quarvel")
     commands = parser.add_subparsers(dest="command", required=True)
     rec = commands.add_parser("record", help="record a camera to an MCAP file")
