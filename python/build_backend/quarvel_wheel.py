@@ -1,10 +1,10 @@
 """Build backend of the quarvel-depth-camera wheel (PEP 517), run by `python3 -m build`.
 
 It configures the tree with CMake (only what ships: no tests, benchmarks or examples),
-builds it with Ninja on two jobs, installs it into a staging directory laid out as
-site-packages and zips that into a wheel. The extension modules find the native libraries
-in quarvel_depth_camera.libs/ through their relative run path, so the wheel needs nothing
-from the build tree. QUARVEL_WHEEL_BUILD_DIR names a CMake tree to build and install from
+builds it with Ninja on two jobs, installs it into a staging directory and zips the Python
+directory and the native libraries into a wheel: the libraries go under the environment's
+prefix (lib/), where the extension modules' relative run path finds them, so the installed
+wheel needs nothing from the build tree. QUARVEL_WHEEL_BUILD_DIR names a CMake tree to build and install from
 instead of a fresh one (the test suite reuses its own tree that way).
 """
 import base64
@@ -21,10 +21,9 @@ import tempfile
 import tomllib
 import zipfile
 from pathlib import Path
-from typing import Any, Dict, List, Optional
+from typing import Any, Dict, List, Optional, Tuple
 
 ROOT = Path(__file__).resolve().parents[2]
-LIBS_DIR = "quarvel_depth_camera.libs"
 # What a wheel may carry besides the Python files: libraries and extension modules.
 _SHARED_OBJECT = re.compile(r"\.so(\.\d+)*$")
 
@@ -82,47 +81,55 @@ def _cmake_tree(work: Path) -> Path:
     if reused:
         return Path(reused).resolve()
     tree = work / "cmake"
-    _run(["cmake", "-S", str(ROOT), "-B", str(tree), "-G", "Ninja",
+    _run(["cmake", "-S", str(ROOT), "-B", str(tree), "-G", "Ninja", "-DQUARVEL_WERROR=ON",
           "-DCMAKE_BUILD_TYPE=RelWithDebInfo", f"-DPython3_EXECUTABLE={sys.executable}",
           "-DQUARVEL_BUILD_TESTS=OFF", "-DQUARVEL_BUILD_BENCH=OFF",
           "-DQUARVEL_BUILD_EXAMPLES=OFF"])
     return tree
 
 
-def _stage(work: Path) -> Path:
-    """Builds and installs the tree into work/stage, laid out as site-packages."""
+def _cache_value(tree: Path, name: str) -> str:
+    for line in (tree / "CMakeCache.txt").read_text().splitlines():
+        if line.startswith(name + ":"):
+            return line.split("=", 1)[1]
+    raise RuntimeError(f"{tree}: {name} is not configured")
+
+
+def _stage(work: Path) -> Tuple[Path, Path, str]:
+    """Builds the tree and installs it into work/stage. Returns the staged Python directory,
+    the staged library directory and that directory relative to the prefix."""
     tree = _cmake_tree(work)
-    # Only the installed components matter; -j2 keeps a shared machine usable.
+    # -j2 keeps a shared machine usable.
     _run(["cmake", "--build", str(tree), "--parallel", "2"])
-    prefix = work / "prefix"
-    site = "site"
-    # Libraries beside the packages: the modules' run path is computed from these two.
-    _run(["cmake", "-S", str(ROOT), "-B", str(tree), f"-DCMAKE_INSTALL_PREFIX={prefix}",
-          f"-DCMAKE_INSTALL_LIBDIR={site}/{LIBS_DIR}", f"-DQUARVEL_PYTHON_INSTALL_DIR={site}"])
-    try:
-        _run(["cmake", "--install", str(tree)])
-    finally:
-        if os.environ.get("QUARVEL_WHEEL_BUILD_DIR"):
-            # A reused tree gets its usual layout back.
-            _run(["cmake", "-S", str(ROOT), "-B", str(tree), "-UCMAKE_INSTALL_PREFIX",
-                  "-UCMAKE_INSTALL_LIBDIR", "-UQUARVEL_PYTHON_INSTALL_DIR"])
-    return prefix / site
+    stage = work / "stage"
+    _run(["cmake", "--install", str(tree), "--prefix", str(stage)])
+    python_dir = _cache_value(tree, "QUARVEL_PYTHON_INSTALL_DIR")
+    lib_dir = _cache_value(tree, "CMAKE_INSTALL_LIBDIR")
+    # The modules' run path leads from lib/pythonX/dist-packages to the library directory;
+    # a virtual environment's lib/python3.Y/site-packages has the same depth, so the
+    # libraries go to the same place under the environment's prefix (the wheel's data).
+    parts = Path(python_dir).parts
+    if len(parts) != 3 or parts[0] != "lib" or Path(lib_dir).is_absolute():
+        raise RuntimeError(f"the tree installs Python files into {python_dir} and libraries "
+                           f"into {lib_dir}: a wheel needs lib/pythonX/dist-packages and a "
+                           "relative library directory")
+    return stage / python_dir, stage / lib_dir, lib_dir
 
 
-def _wheel_files(staged: Path) -> List[Path]:
+def _wheel_files(python_dir: Path, lib_dir: Path, lib_data: str) -> List[Tuple[Path, str]]:
+    """(file, name in the wheel): the Python directory as it is, and the libraries (by the
+    names the loader asks for; a wheel holds no symbolic links) as data under the prefix."""
     files = []
-    for path in sorted(staged.rglob("*")):
-        relative = path.relative_to(staged)
-        if path.is_dir() or "__pycache__" in relative.parts:
+    for path in sorted(python_dir.rglob("*")):
+        relative = path.relative_to(python_dir)
+        if path.is_file() and "__pycache__" not in relative.parts:
+            files.append((path, relative.as_posix()))
+    for path in sorted(lib_dir.iterdir()):
+        if not path.is_file() or not _SHARED_OBJECT.search(path.name):
             continue
-        if relative.parts[0] == LIBS_DIR:
-            # Only the libraries, by the names the loader asks for (a wheel holds no
-            # symbolic links; development names and CMake/pkg-config files stay out).
-            if relative.parts[1] in ("cmake", "pkgconfig") or not _SHARED_OBJECT.search(path.name):
-                continue
-            if _soname(path.resolve()) not in (None, path.name):
-                continue
-        files.append(path)
+        if _soname(path.resolve()) not in (None, path.name):
+            continue
+        files.append((path, f"{lib_data}/{path.name}"))
     return files
 
 
@@ -145,13 +152,13 @@ def build_wheel(wheel_directory: str, config_settings: Optional[Dict[str, Any]] 
     dist_info = f"{_distribution()}-{version}.dist-info"
     name = f"{_distribution()}-{version}-{_tag()}.whl"
     with tempfile.TemporaryDirectory(prefix="quarvel-wheel-") as work_dir:
-        staged = _stage(Path(work_dir))
+        python_dir, lib_dir, lib_relative = _stage(Path(work_dir))
         records: List[List[str]] = []
         target = Path(wheel_directory) / name
+        data_dir = f"{_distribution()}-{version}.data/data"
         with zipfile.ZipFile(target, "w", zipfile.ZIP_DEFLATED) as wheel:
-            for path in _wheel_files(staged):
+            for path, arcname in _wheel_files(python_dir, lib_dir, f"{data_dir}/{lib_relative}"):
                 data = path.read_bytes()
-                arcname = path.relative_to(staged).as_posix()
                 info = zipfile.ZipInfo(arcname, date_time=(2026, 1, 1, 0, 0, 0))
                 mode = 0o755 if os.access(path, os.X_OK) else 0o644
                 info.external_attr = (0o100000 | mode) << 16
