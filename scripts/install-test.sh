@@ -16,7 +16,11 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 "$root/scripts/install-deps.sh" mmdebstrap
 shopt -s nullglob
-debs=("$deb_dir"/*.deb)
+# Debug symbols are not part of what a user installs.
+debs=()
+for deb in "$deb_dir"/*.deb; do
+  case "$deb" in *-dbgsym_*) ;; *) debs+=("$deb") ;; esac
+done
 if [ ${#debs[@]} -eq 0 ]; then
   echo "install-test: no .deb files in $deb_dir (run scripts/package.sh first)" >&2
   exit 2
