@@ -61,7 +61,7 @@ def parse_source(source: Source) -> Tuple[SourceKind, int, Optional[str]]:
     if separator and kind in ("usb", "csi"):
         if not index.isdigit():
             raise ValueError(f"camera index must be a whole number, got {source!r}")
-        return kind, int(index), None
+        return ("usb" if kind == "usb" else "csi"), int(index), None
     return "usb", 0, source
 
 

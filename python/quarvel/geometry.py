@@ -89,7 +89,11 @@ def point_cloud(depth: npt.ArrayLike, intrinsics: Union[Intrinsics, PointCloud],
     if organised:
         return cloud.organised(depth, _SCALES[units], out)
     points, amplitudes = cloud.dense(depth, amplitude, _SCALES[units])
-    return points if amplitude is None else (points, amplitudes)
+    if amplitude is None:
+        return points
+    # The extension returns the amplitudes whenever they were given.
+    assert amplitudes is not None
+    return points, amplitudes
 
 
 def threshold_by_confidence(depth: npt.ArrayLike, confidence: npt.ArrayLike, minimum: float,

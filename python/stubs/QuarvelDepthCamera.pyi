@@ -4,6 +4,7 @@ the enums of connections, outputs, controls, work modes and status codes.
 Every method of QuarvelCamera returns a TOFErrorCode (or a value) and never raises for a
 status; wrong argument kinds raise TypeError before the camera is called.
 """
+import builtins
 from typing import ClassVar, Dict, Optional, Union
 
 import numpy as np
@@ -186,10 +187,10 @@ class TOFErrorCode:
     def __int__(self) -> int: ...
     def __getstate__(self) -> int: ...
     def __setstate__(self, state: int) -> None: ...
-    def str(self) -> str:
+    def str(self) -> builtins.str:
         """The message of the code ("Success", ..., "Unknown error" for unnamed codes)."""
     @property
-    def name(self) -> str: ...
+    def name(self) -> builtins.str: ...
     @property
     def value(self) -> int: ...
 
