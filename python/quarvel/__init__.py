@@ -86,16 +86,16 @@ class Camera:
             _check(f"opening {source}", self._native().open(connection, index))
 
     def _native(self) -> _qdc.QuarvelCamera:
+        # Calls on a closed camera fail plainly instead of on None.
         if self._camera is None:
             raise ValueError("the camera is closed")
         return self._camera
 
     @property
-    def native(self) -> _qdc.QuarvelCamera:
-        """The QuarvelDepthCamera.QuarvelCamera underneath, for every other call.
-
-        Raises ValueError once the camera is closed."""
-        return self._native()
+    def native(self) -> Optional[_qdc.QuarvelCamera]:
+        """The QuarvelDepthCamera.QuarvelCamera underneath, for every other call; None once
+        the camera is closed."""
+        return self._camera
 
     @property
     def info(self) -> _qdc.QuarvelInfo:
