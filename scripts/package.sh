@@ -38,7 +38,7 @@ for arch in "${architectures[@]}"; do
     xargs -0 tar -cf - --no-recursion) | tar -xf - -C "$out/src"
   echo "== $arch: dpkg-buildpackage"
   (cd "$out/src" &&
-    DEB_BUILD_OPTIONS="parallel=2 nocheck" dpkg-buildpackage -us -uc -b -a"$arch" \
+    DEB_BUILD_OPTIONS="parallel=2 nocheck noddebs" dpkg-buildpackage -us -uc -b -a"$arch" \
       >"$out/build.log" 2>&1) || { tail -40 "$out/build.log" >&2; echo "package: $arch build FAILED" >&2; exit 1; }
   rm -rf "$out/src"
   echo "== $arch: lintian"
