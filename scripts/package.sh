@@ -25,7 +25,8 @@ for arch in "${architectures[@]}"; do
       "${sudo_cmd[@]}" dpkg --add-architecture "$arch"
       "${sudo_cmd[@]}" apt-get update -qq
     fi
-    "$root/scripts/install-deps.sh" "crossbuild-essential-$arch" "libpython3-dev:$arch" \
+    # The target's C++ run-time too: dpkg-shlibdeps reads its symbols to set the dependencies.
+    "$root/scripts/install-deps.sh" "crossbuild-essential-$arch" "libstdc++6:$arch" "libpython3-dev:$arch" \
       "libzstd-dev:$arch" "liblz4-dev:$arch"
   fi
 
