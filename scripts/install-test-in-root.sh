@@ -18,7 +18,7 @@ snapshot >/tmp/before.txt
 
 echo "== apt-get install of the built packages"
 # As a user would: with the recommended packages (the examples draw with matplotlib).
-apt-get install -y -qq "$payload"/debs/*.deb >/tmp/apt.log 2>&1 ||
+apt-get install -y -qq -o APT::Install-Recommends=true "$payload"/debs/*.deb >/tmp/apt.log 2>&1 ||
   { cat /tmp/apt.log; fail "apt-get install"; }
 for package in "${ours[@]}"; do
   dpkg-query -W -f='${Status}\n' "$package" | grep -q "install ok installed" ||
