@@ -34,14 +34,16 @@ work="$root/build-deb/install-test"
 rm -rf "$work"
 mkdir -p "$work/payload/debs"
 cp "${debs[@]}" "$work/payload/debs/"
-# What a user brings: the examples, and the tools to build a C++ program.
+# What a user brings: the examples, and the tools to build a C++ program. The root holds the
+# packages' Debian dependencies and recommendations up front, so that after the purge its
+# file list must be exactly what it was before our packages came.
 cp -r "$root/examples" "$work/payload/examples"
 cp "$root/scripts/install-test-in-root.sh" "$work/payload/"
 
 started=$SECONDS
 echo "== install-test: Debian 12 root from $mirror"
 # The root is a plain directory; the hooks run inside it with /proc, /sys and /dev mounted.
-mmdebstrap --quiet --variant=apt --include=build-essential,cmake,pkg-config,python3-numpy \
+mmdebstrap --quiet --variant=apt --include=build-essential,cmake,pkg-config,python3-numpy,python3-matplotlib,python3-aiohttp,libjs-three \
   --customize-hook="copy-in $work/payload /tmp" \
   --customize-hook='chroot "$1" /bin/bash /tmp/payload/install-test-in-root.sh' \
   bookworm "$work/root" "deb $mirror bookworm main" "deb $mirror bookworm-updates main"
