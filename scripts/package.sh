@@ -16,6 +16,15 @@ common=(build-essential fakeroot debhelper dh-python cmake ninja-build pkg-confi
   python3-dev pybind11-dev libzstd-dev liblz4-dev)
 "$root/scripts/install-deps.sh" "${common[@]}"
 
+# Two jobs on the shared machines; the tests run from the ordinary build tree, not here.
+build_options=(parallel=2 nocheck)
+if [ "${QUARVEL_PACKAGE_DEBUG:-0}" != 1 ]; then
+  # Without debug information and its -dbgsym packages it compiles in about half the time;
+  # QUARVEL_PACKAGE_DEBUG=1 builds them as a release would.
+  build_options+=(noddebs)
+  export DEB_CFLAGS_STRIP=-g DEB_CXXFLAGS_STRIP=-g
+fi
+
 for arch in "${architectures[@]}"; do
   if [ "$arch" != "$build_arch" ]; then
     # Cross: the target's libraries beside the build machine's (multiarch).
@@ -39,7 +48,7 @@ for arch in "${architectures[@]}"; do
     xargs -0 tar -cf - --no-recursion) | tar -xf - -C "$out/src"
   echo "== $arch: dpkg-buildpackage"
   (cd "$out/src" &&
-    DEB_BUILD_OPTIONS="parallel=2 nocheck noddebs" dpkg-buildpackage -us -uc -b -a"$arch" \
+    DEB_BUILD_OPTIONS="${build_options[*]}" dpkg-buildpackage -us -uc -b -a"$arch" \
       >"$out/build.log" 2>&1) || { tail -40 "$out/build.log" >&2; echo "package: $arch build FAILED" >&2; exit 1; }
   rm -rf "$out/src"
   echo "== $arch: lintian"
