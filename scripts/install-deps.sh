@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib
   libsleef-dev libzstd-dev liblz4-dev
+  mypy python3-build python3-venv
   g++-arm-linux-gnueabihf g++-aarch64-linux-gnu
   # The quarvel command's viewer (server, three.js) and its browser test.
   python3-aiohttp libjs-three chromium chromium-driver python3-selenium

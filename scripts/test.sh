@@ -20,3 +20,7 @@ ctest --test-dir "$build_dir" --output-on-failure --parallel "$(nproc)"
 "$root/scripts/fuzz.sh"
 "$root/scripts/arm-test.sh"
 "$root/scripts/vm-test.sh"
+# Installable: the Debian packages of this machine's architecture, built and lintian-checked,
+# then installed, used and purged in a clean Debian 12 root.
+"$root/scripts/package.sh"
+"$root/scripts/install-test.sh"

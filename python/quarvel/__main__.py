@@ -1,6 +1,7 @@
 """The quarvel command (also `python3 -m quarvel`): a thin dispatcher over quarvel.cli."""
 import argparse
 import sys
+from typing import List, Optional
 
 from quarvel.cli import common
 
@@ -23,7 +24,7 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def main(argv=None) -> int:
+def main(argv: Optional[List[str]] = None) -> int:
     """Runs one subcommand; its exit code (see quarvel.cli.common)."""
     args = build_parser().parse_args(argv)
     try:

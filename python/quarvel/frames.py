@@ -1,4 +1,8 @@
 """What the quarvel package hands out per frame."""
+import numpy as np
+import numpy.typing as npt
+
+FloatPlane = npt.NDArray[np.float32]
 
 
 class DepthFrame:
@@ -7,7 +11,8 @@ class DepthFrame:
 
     __slots__ = ("depth", "amplitude", "confidence", "timestamp", "index")
 
-    def __init__(self, depth, amplitude, confidence, timestamp, index):
+    def __init__(self, depth: FloatPlane, amplitude: FloatPlane, confidence: FloatPlane,
+                 timestamp: int, index: int) -> None:
         self.depth = depth
         self.amplitude = amplitude
         self.confidence = confidence
