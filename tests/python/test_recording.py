@@ -77,4 +77,5 @@ def test_the_command_line_records_with_a_progress_line_and_plays(tmp_path):
     played = subprocess.run([sys.executable, "-m", "quarvel", "play", path, "--fast"],
                             capture_output=True, text=True, env=env, timeout=300, check=True)
     frames = int(final.split()[1])
-    assert played.stdout.startswith(f"played {frames} frames;")
+    # Every recorded frame plays; frames the camera itself dropped under load show as lost.
+    assert re.match(rf"played {frames} frames(, \d+ lost)?;", played.stdout), played.stdout
