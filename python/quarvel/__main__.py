@@ -1,7 +1,7 @@
 """The quarvel command (also `python3 -m quarvel`): a thin dispatcher over quarvel.cli."""
 import argparse
 import sys
-from typing import List, Optional
+from typing import Callable, List, Optional
 
 from quarvel.cli import common
 
@@ -27,8 +27,9 @@ def build_parser() -> argparse.ArgumentParser:
 def main(argv: Optional[List[str]] = None) -> int:
     """Runs one subcommand; its exit code (see quarvel.cli.common)."""
     args = build_parser().parse_args(argv)
+    run: Callable[[argparse.Namespace], int] = args.run  # each subcommand's set_defaults
     try:
-        return args.run(args)
+        return run(args)
     except common.CommandError as error:
         sys.stderr.write("\n" if sys.stderr.isatty() else "")
         sentence = str(error).rstrip()

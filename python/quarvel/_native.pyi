@@ -1,7 +1,9 @@
 """Types of quarvel._native, the C++ geometry under quarvel.geometry (intrinsics, point
-clouds, depth filters, PLY files). Depth arguments are anything numpy turns into a 2-D float32
-array; `out` is a float32 array of the result's shape to write into instead of a new one."""
-from typing import List, Optional, Tuple
+clouds, depth filters, PLY files), and the CSI discovery and open path as data for the quarvel
+command (a traced open, the board model, stat, text files and directories through the
+process's system). Depth arguments are anything numpy turns into a 2-D float32 array; `out`
+is a float32 array of the result's shape to write into instead of a new one."""
+from typing import List, Optional, Tuple, TypedDict, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -78,3 +80,38 @@ def read_camera_info(path: str) -> Tuple[Optional[Intrinsics], Optional[str]]:
 def resolve_intrinsics(path: str, width: int,
                        height: int) -> Tuple[Optional[Intrinsics], Optional[str]]:
     """The intrinsics of the file `path` (nominal ones for ""), or (None, the reason)."""
+
+# trace_csi_open gives plain dicts; these types of them exist in the stub only (hence private).
+class _TracedCall(TypedDict):
+    """One system call of a traced open, with its result."""
+    call: str  # open, close, ioctl, mmap, munmap, fstat, listDirectory, readlink, readLines, stat
+    request: str  # ioctl only: the request's name (VIDIOC_..., MEDIA_IOC_..., I2C_...) or 0x...
+    path: str  # the path named, or the path the descriptor was opened with
+    result: int
+    errno: int  # errno of a failed call, else 0
+    detail: str  # what an enumerated media entity was called
+
+class _CsiOpenTrace(TypedDict):
+    """The outcome of trace_csi_open."""
+    model_text: str  # the device tree's model line
+    board_model: int  # the code board_model() gives
+    device_path: str  # /dev/video<index>
+    open_status: int  # 0 when the camera opened
+    start_status: Optional[int]  # None when the stream was not started
+    width: int
+    height: int
+    bit_width: int
+    calls: List[_TracedCall]
+    open_call_count: int  # how many of the calls the open made
+
+def trace_csi_open(index: int, start: bool = True) -> _CsiOpenTrace:
+    """Opens the CSI camera /dev/video<index> as the camera does (and starts and stops its
+    stream when `start`), recording every system call; a dict of the outcome."""
+def board_model() -> int:
+    """The board model code the camera's device-tree probe finds on this system."""
+def system_stat(path: str) -> Union[Tuple[int, int, int, int], int]:
+    """(mode, gid, major, minor) of a path on this system (simulated or real), or -errno."""
+def system_read_lines(path: str, max_lines: int = 256) -> Union[List[str], int]:
+    """The lines of a text file on this system (simulated or real), or -errno."""
+def system_list_directory(path: str) -> Union[List[str], int]:
+    """The entries of a directory on this system (simulated or real), or -errno."""

@@ -3,8 +3,10 @@ from __future__ import annotations
 
 import argparse
 import os
+from typing import List, Tuple
 
 import numpy as np
+import numpy.typing as npt
 
 from quarvel import geometry
 from quarvel.cli import common
@@ -14,7 +16,7 @@ from quarvel.cli.png import write_png
 MIN_AMPLITUDE = 150.0
 
 
-def add_parser(commands: argparse._SubParsersAction) -> None:
+def add_parser(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
     parser = commands.add_parser(
         "capture", help="save frames as PNG images, NPY arrays or PLY point clouds",
         description="Captures N depth frames and writes one file per frame and plane: "
@@ -28,7 +30,7 @@ def add_parser(commands: argparse._SubParsersAction) -> None:
     parser.set_defaults(run=run)
 
 
-def depth_limits(depth: np.ndarray, valid: np.ndarray) -> tuple:
+def depth_limits(depth: common.FloatArray, valid: npt.NDArray[np.bool_]) -> Tuple[float, float]:
     """Colour scale of a depth image: the valid depths' 1st to 99th percentile."""
     shown = depth[valid]
     if shown.size == 0:
@@ -37,10 +39,11 @@ def depth_limits(depth: np.ndarray, valid: np.ndarray) -> tuple:
 
 
 def save_frame(frame: common.Frame, number: int, output: str, kind: str,
-               intrinsics: "geometry.Intrinsics") -> list:
-    """Writes one frame's files; their paths."""
+               intrinsics: "geometry.Intrinsics") -> List[str]:
+    """Writes one frame's files (the frame holds every plane); their paths."""
+    assert frame.depth is not None and frame.amplitude is not None
     stem = os.path.join(output, f"frame-{number:04d}")
-    written = []
+    written: List[str] = []
     if kind == "npy":
         for name in ("depth", "amplitude", "confidence"):
             path = f"{stem}-{name}.npy"
@@ -73,7 +76,7 @@ def run(args: argparse.Namespace) -> int:
         raise common.CommandError("--frames must be 1 or more.")
     os.makedirs(args.output, exist_ok=True)
     camera = common.open_camera(args)
-    written = []
+    written: List[str] = []
     with common.depth_stream(camera):
         info = camera.getCameraInfo()
         intrinsics = geometry.intrinsics_for(info.width, info.height)

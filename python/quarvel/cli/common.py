@@ -8,9 +8,10 @@ import os
 import sys
 import tempfile
 import time
-from typing import Iterator, Optional, Sequence
+from typing import Iterator, List, Optional, Sequence
 
 import numpy as np
+import numpy.typing as npt
 
 import QuarvelDepthCamera as qdc
 
@@ -22,6 +23,9 @@ EXIT_PROBLEM_FOUND = 3  # doctor: the camera cannot be used as the board is set 
 EXIT_INTERRUPTED = 130
 
 SUCCESS = qdc.TOFErrorCode.QuarvelSuccess
+
+FloatArray = npt.NDArray[np.float32]
+Image = npt.NDArray[np.uint8]  # height x width x 3 RGB
 
 
 class CommandError(Exception):
@@ -49,10 +53,10 @@ def describe_source(args: argparse.Namespace) -> str:
 
 
 @contextlib.contextmanager
-def quiet_native_stderr() -> Iterator[list]:
+def quiet_native_stderr() -> Iterator[List[str]]:
     """Keeps what the library writes to standard error during the block out of the terminal;
     the yielded list receives those lines afterwards."""
-    captured: list = []
+    captured: List[str] = []
     sys.stderr.flush()
     saved = os.dup(2)
     with tempfile.TemporaryFile(mode="w+b") as sink:
@@ -125,12 +129,12 @@ def depth_stream(camera: qdc.QuarvelCamera) -> Iterator[qdc.QuarvelCamera]:
 
 
 class Frame:
-    """Copies of one depth frame's planes and its timestamp (ms)."""
+    """Copies of one depth frame's planes (None for a plane not taken) and its timestamp (ms)."""
 
     __slots__ = ("depth", "amplitude", "confidence", "timestamp")
 
-    def __init__(self, depth: np.ndarray, amplitude: np.ndarray, confidence: np.ndarray,
-                 timestamp: float) -> None:
+    def __init__(self, depth: Optional[FloatArray], amplitude: Optional[FloatArray],
+                 confidence: Optional[FloatArray], timestamp: float) -> None:
         self.depth = depth
         self.amplitude = amplitude
         self.confidence = confidence
@@ -144,6 +148,8 @@ def take_frame(camera: qdc.QuarvelCamera, timeout_ms: int = 3000,
     if frame is None:
         raise CommandError(f"the camera sent no frame within {timeout_ms} ms.")
     try:
+        if not isinstance(frame, qdc.DepthData):
+            raise CommandError("the camera sent a frame without depth.")
         depth = frame.getDepthData() if "depth" in planes else None
         amplitude = frame.getAmplitudeData() if "amplitude" in planes else None
         confidence = frame.getConfidenceData() if "confidence" in planes else None
@@ -182,7 +188,7 @@ AMPLITUDE_ANCHORS = [(0.0, 0, 0, 4), (0.3, 110, 20, 110), (0.6, 230, 80, 40),
                      (1.0, 252, 255, 165)]
 
 
-def palette(anchors: Sequence[Sequence[float]]) -> np.ndarray:
+def palette(anchors: Sequence[Sequence[float]]) -> Image:
     """A 256 x 3 uint8 table interpolated between the anchors."""
     positions = np.linspace(0.0, 1.0, 256)
     stops = np.array([anchor[0] for anchor in anchors])
@@ -193,7 +199,8 @@ def palette(anchors: Sequence[Sequence[float]]) -> np.ndarray:
     return table
 
 
-def colourise(plane: np.ndarray, low: float, high: float, anchors, valid=None) -> np.ndarray:
+def colourise(plane: FloatArray, low: float, high: float, anchors: Sequence[Sequence[float]],
+              valid: Optional[npt.NDArray[np.bool_]] = None) -> Image:
     """height x width x 3 uint8: `plane` from `low` to `high` through the colour map; pixels
     outside `valid` (and non-finite ones) black."""
     table = palette(anchors)
@@ -201,7 +208,7 @@ def colourise(plane: np.ndarray, low: float, high: float, anchors, valid=None) -
     finite = np.isfinite(plane)
     scaled = np.where(finite, (plane - low) / span, 0.0)
     index = np.clip(np.round(scaled * 255.0), 0, 255).astype(np.uint8)
-    image = table[index]
+    image: Image = table[index]
     mask = finite if valid is None else (finite & valid)
     image[~mask] = 0
     return image

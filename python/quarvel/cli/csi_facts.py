@@ -5,10 +5,14 @@ from __future__ import annotations
 import errno
 import os
 import re
-from typing import Dict, List, Optional
+from typing import TYPE_CHECKING, List, Optional
 
 from quarvel import _native
 from quarvel.cli.common import quiet_native_stderr
+
+if TYPE_CHECKING:  # the types of the traced open's dicts exist in the extension's stub only
+    from quarvel._native import _CsiOpenTrace as CsiOpenTrace
+    from quarvel._native import _TracedCall as TracedCall
 
 BOARD_NAMES = {0: "unknown board", 2: "NVIDIA Jetson Nano / TX1", 3: "NVIDIA Jetson",
                4: "NVIDIA Jetson", 5: "Raspberry Pi", 6: "Raspberry Pi 5", 7: "Radxa ROCK"}
@@ -22,9 +26,9 @@ class CsiTrace:
 
     def __init__(self, index: int, start: bool = True) -> None:
         with quiet_native_stderr() as messages:
-            self.data: Dict = _native.trace_csi_open(index, start)
+            self.data: CsiOpenTrace = _native.trace_csi_open(index, start)
         self.messages: List[str] = messages
-        self.calls: List[Dict] = self.data["calls"]
+        self.calls: List[TracedCall] = self.data["calls"]
 
     @property
     def board(self) -> int:
@@ -34,7 +38,7 @@ class CsiTrace:
     def opened(self) -> bool:
         return self.data["open_status"] == 0
 
-    def first(self, call: str, path_prefix: str = "", request: str = "") -> Optional[Dict]:
+    def first(self, call: str, path_prefix: str = "", request: str = "") -> Optional[TracedCall]:
         for entry in self.calls:
             if entry["call"] == call and entry["path"].startswith(path_prefix) and \
                     (not request or entry["request"] == request):
@@ -43,7 +47,7 @@ class CsiTrace:
 
     def opened_paths(self, prefix: str) -> List[str]:
         """Paths beginning with `prefix` that opened, in order, each once."""
-        paths = []
+        paths: List[str] = []
         for entry in self.calls:
             if entry["call"] == "open" and entry["result"] >= 0 and \
                     entry["path"].startswith(prefix) and entry["path"] not in paths:
@@ -52,7 +56,7 @@ class CsiTrace:
 
     def entities(self) -> List[str]:
         """Media entity names the walk enumerated, each once, in order."""
-        names = []
+        names: List[str] = []
         for entry in self.calls:
             if entry["request"] == "MEDIA_IOC_ENUM_ENTITIES" and entry["result"] >= 0 and \
                     entry["detail"] not in names:

@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import argparse
 import errno
-from typing import List, Optional
+from typing import Optional
 
 from quarvel import _native
 from quarvel.cli import common
@@ -12,7 +12,7 @@ from quarvel.cli.csi_facts import (BOARD_NAMES, JETSON_BOARDS, MEDIA_BOARDS, SEN
                                    CsiTrace, error_name, model_text, node_group)
 
 
-def add_parser(commands: argparse._SubParsersAction) -> None:
+def add_parser(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
     parser = commands.add_parser(
         "doctor", help="find out why a CSI camera does not open",
         description="Walks the CSI camera's discovery and open path step by step (board, "
@@ -144,6 +144,7 @@ def _media_graph(trace: CsiTrace, board: int, path: str, report: Report) -> bool
                              if entry["call"] == "open" and entry["result"] < 0 and
                              entry["path"].startswith("/dev/v4l-subdev")}):
         failed = trace.first("open", subdevice)
+        assert failed is not None  # the path is that of an open in the trace
         if failed["errno"] == errno.EACCES:
             report.fail("subdevice", f"permission denied on {subdevice}",
                         join_group_fix(subdevice))
@@ -181,7 +182,7 @@ def _i2c(trace: CsiTrace, report: Report) -> bool:
 
 
 def _last_failure(trace: CsiTrace) -> str:
-    failed: List = [entry for entry in trace.calls if entry["result"] < 0]
+    failed = [entry for entry in trace.calls if entry["result"] < 0]
     if not failed:
         return ""
     entry = failed[-1]

@@ -3,7 +3,7 @@ from __future__ import annotations
 
 import argparse
 import json
-from typing import Dict, List
+from typing import Dict, List, Optional, TypedDict, Union
 
 import QuarvelDepthCamera as qdc
 
@@ -15,7 +15,33 @@ from quarvel.cli.csi_facts import BOARD_NAMES, SENSOR_SIZES, CsiTrace, model_tex
 MAX_USB_CAMERAS = 1
 
 
-def add_parser(commands: argparse._SubParsersAction) -> None:
+class UsbCamera(TypedDict):
+    """A USB camera as the JSON report lists it."""
+    connect: str
+    index: int
+    sensor: str
+    width: int
+    height: int
+    bit_width: int
+
+
+class CsiCamera(TypedDict):
+    """A CSI camera as the JSON report lists it: its nodes, bus and chip too."""
+    connect: str
+    index: int
+    video_node: str
+    media_node: Optional[str]
+    subdevices: List[str]
+    i2c_bus: Optional[int]
+    i2c_node: Optional[str]
+    chip_address: str
+    sensor: str
+    width: int
+    height: int
+    bit_width: int
+
+
+def add_parser(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
     parser = commands.add_parser(
         "list", help="the board and every camera found",
         description="Lists the board model (from the device tree), every CSI camera (video "
@@ -29,8 +55,8 @@ def sensor_name(width: int, height: int) -> str:
     return SENSOR_SIZES.get((width, height), f"{width}x{height}")
 
 
-def csi_cameras() -> List[Dict]:
-    cameras = []
+def csi_cameras() -> List[CsiCamera]:
+    cameras: List[CsiCamera] = []
     for index in video_indices():
         trace = CsiTrace(index, start=False)
         if not trace.opened:
@@ -48,8 +74,8 @@ def csi_cameras() -> List[Dict]:
     return cameras
 
 
-def usb_cameras() -> List[Dict]:
-    cameras = []
+def usb_cameras() -> List[UsbCamera]:
+    cameras: List[UsbCamera] = []
     for index in range(MAX_USB_CAMERAS):
         camera = qdc.QuarvelCamera()
         with common.quiet_native_stderr():
@@ -72,13 +98,13 @@ def run(args: argparse.Namespace) -> int:
     board_code = int(_native.board_model())
     csi = csi_cameras()
     usb = usb_cameras()
-    report = {"board": {"model": text, "code": board_code,
-                        "name": BOARD_NAMES.get(board_code, "unknown board")},
-              "csi": csi, "usb": usb}
+    board: Dict[str, Union[str, int]] = {"model": text, "code": board_code,
+                                         "name": BOARD_NAMES.get(board_code, "unknown board")}
+    report = {"board": board, "csi": csi, "usb": usb}
     if args.json:
         print(json.dumps(report, indent=2))
         return common.EXIT_OK
-    print(f"board: {text or '(no device-tree model)'} ({report['board']['name']})")
+    print(f"board: {text or '(no device-tree model)'} ({board['name']})")
     if not csi:
         print("CSI cameras: none (run `quarvel doctor` if one is attached)")
     for camera in csi:
@@ -88,6 +114,7 @@ def run(args: argparse.Namespace) -> int:
               f"{camera['chip_address']}")
     if not usb:
         print("USB cameras: none")
-    for camera in usb:
-        print(f"USB camera {camera['index']}: {camera['sensor']}, {camera['bit_width']}-bit")
+    for usb_camera in usb:
+        print(f"USB camera {usb_camera['index']}: {usb_camera['sensor']}, "
+              f"{usb_camera['bit_width']}-bit")
     return common.EXIT_OK

@@ -5,6 +5,7 @@ import struct
 import zlib
 
 import numpy as np
+import numpy.typing as npt
 
 
 def _chunk(kind: bytes, data: bytes) -> bytes:
@@ -12,7 +13,7 @@ def _chunk(kind: bytes, data: bytes) -> bytes:
     return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
 
 
-def encode_png(image: np.ndarray) -> bytes:
+def encode_png(image: npt.NDArray[np.uint8]) -> bytes:
     """The PNG bytes of a height x width x 3 uint8 image (8-bit RGB, no filtering)."""
     if image.ndim != 3 or image.shape[2] != 3 or image.dtype != np.uint8:
         raise ValueError("an RGB image is height x width x 3 uint8")
@@ -24,6 +25,6 @@ def encode_png(image: np.ndarray) -> bytes:
             _chunk(b"IDAT", zlib.compress(rows.tobytes(), 6)) + _chunk(b"IEND", b""))
 
 
-def write_png(path: str, image: np.ndarray) -> None:
+def write_png(path: str, image: npt.NDArray[np.uint8]) -> None:
     with open(path, "wb") as file:
         file.write(encode_png(image))

@@ -3,11 +3,15 @@ from __future__ import annotations
 
 import argparse
 import sys
+from typing import TYPE_CHECKING
 
 from quarvel.cli import common
 
+if TYPE_CHECKING:  # at run time quarvel.recording is imported by the commands that use it
+    from quarvel.recording import RecordCounts
 
-def add_parsers(commands: argparse._SubParsersAction) -> None:
+
+def add_parsers(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
     rec = commands.add_parser("record", help="record a camera to an MCAP file",
                               description="Records depth frames to an MCAP file until N "
                                           "frames or S seconds (neither: until Ctrl-C).")
@@ -29,7 +33,7 @@ def add_parsers(commands: argparse._SubParsersAction) -> None:
     play.set_defaults(run=run_play)
 
 
-def progress_line(counts: dict) -> str:
+def progress_line(counts: RecordCounts) -> str:
     return (f"frames {counts['frames']}  seconds {counts['seconds']:.1f}  "
             f"megabytes {counts['megabytes']:.1f}  drops {counts['drops']}")
 
@@ -42,7 +46,7 @@ def run_record(args: argparse.Namespace) -> int:
     # one sentence, as in every other subcommand.
     common.open_camera(args).close()
 
-    def show(counts: dict) -> None:
+    def show(counts: RecordCounts) -> None:
         common.progress(progress_line(counts))
 
     try:

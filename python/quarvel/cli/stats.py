@@ -3,6 +3,7 @@ from __future__ import annotations
 
 import argparse
 import time
+from typing import List
 
 import numpy as np
 
@@ -11,7 +12,7 @@ from quarvel.cli import common
 MIN_AMPLITUDE = 150.0
 
 
-def add_parser(commands: argparse._SubParsersAction) -> None:
+def add_parser(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
     parser = commands.add_parser(
         "stats", help="frame rate, latency, drops and depth statistics, live",
         description="Streams depth and prints, once a second, the frame rate, the latency "
@@ -24,7 +25,7 @@ def add_parser(commands: argparse._SubParsersAction) -> None:
     parser.set_defaults(run=run)
 
 
-def depth_summary(depth: np.ndarray, amplitude: np.ndarray) -> str:
+def depth_summary(depth: common.FloatArray, amplitude: common.FloatArray) -> str:
     valid = np.isfinite(depth) & (depth > 0) & (amplitude >= MIN_AMPLITUDE)
     shown = depth[valid]
     if shown.size == 0:
@@ -39,11 +40,12 @@ def run(args: argparse.Namespace) -> int:
     frames = 0
     started = time.monotonic()
     window_start, window_frames = started, 0
-    latencies = []
+    latencies: List[float] = []
     line = ""
     with common.depth_stream(camera):
         while True:
             frame = common.take_frame(camera, planes=("depth", "amplitude"))
+            assert frame.depth is not None and frame.amplitude is not None  # the planes taken
             received = common.now_ms()
             frames += 1
             window_frames += 1

@@ -6,7 +6,7 @@ import concurrent.futures
 import queue
 import threading
 import time
-from typing import Callable, Dict, Optional
+from typing import Callable, Dict, Optional, Tuple, Union
 
 import QuarvelDepthCamera as qdc
 
@@ -22,6 +22,13 @@ CONTROLS: Dict[str, qdc.TOFControl] = {
 }
 WAIT_MS = 200  # longest wait for a frame before looking at control requests again
 
+# The camera's answer to a request: every control's value by name (reading), or name,
+# requested, ok, status and value (setting one).
+ControlAnswer = Dict[str, Union[str, int, bool]]
+# A request for the camera thread: (control name, value, future) to set one; (None, 0,
+# future) to read them all.
+ControlRequest = Tuple[Optional[str], int, concurrent.futures.Future[ControlAnswer]]
+
 
 class CameraWorker:
     """Owns the open camera from start to close; every camera call happens on its thread."""
@@ -31,7 +38,7 @@ class CameraWorker:
         self.publish = publish
         info = camera.getCameraInfo()
         self.width, self.height = info.width, info.height
-        self.requests: "queue.Queue" = queue.Queue()
+        self.requests: queue.Queue[ControlRequest] = queue.Queue()
         self.stopping = threading.Event()
         self.error: Optional[str] = None
         self.frames = 0
@@ -47,15 +54,17 @@ class CameraWorker:
         self.stopping.set()
         self.thread.join()
 
-    def control(self, name: str, value: int) -> "concurrent.futures.Future":
+    def control(self, name: str, value: int) -> concurrent.futures.Future[ControlAnswer]:
         """Sets a control on the camera thread; the future's result is the camera's answer:
         {"name", "requested", "ok", "status", "value"} (value: what the camera now reports)."""
-        future: concurrent.futures.Future = concurrent.futures.Future()
+        future: concurrent.futures.Future[ControlAnswer] = concurrent.futures.Future()
         self.requests.put((name, int(value), future))
         return future
 
-    def read_controls(self) -> "concurrent.futures.Future":
-        future: concurrent.futures.Future = concurrent.futures.Future()
+    def read_controls(self) -> concurrent.futures.Future[ControlAnswer]:
+        """Reads every control on the camera thread; the future's result maps their names to
+        the values the camera reports."""
+        future: concurrent.futures.Future[ControlAnswer] = concurrent.futures.Future()
         self.requests.put((None, 0, future))
         return future
 
@@ -84,6 +93,8 @@ class CameraWorker:
                 if frame is None:
                     continue
                 try:
+                    if not isinstance(frame, qdc.DepthData):
+                        raise TypeError("it sent a frame without depth")
                     depth = frame.getDepthData()
                     amplitude = frame.getAmplitudeData()
                     timestamp = float(frame.getFrameFormat().timestamp)

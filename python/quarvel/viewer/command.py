@@ -8,7 +8,7 @@ import sys
 from quarvel.cli import common
 
 
-def add_parser(commands: argparse._SubParsersAction) -> None:
+def add_parser(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
     parser = commands.add_parser(
         "view", help="serve a live viewer page (depth, amplitude, 3D, controls)",
         description="Serves a web page showing colourised depth and amplitude live, the "

@@ -2,9 +2,10 @@
 from __future__ import annotations
 
 import struct
-from typing import Optional
+from typing import Callable, Optional, TypedDict
 
 import numpy as np
+import numpy.typing as npt
 
 # Little-endian header of a frame message: magic, sequence number, timestamp (ms), width,
 # height, frames the camera dropped, frames this client was not sent, camera frame rate.
@@ -14,14 +15,15 @@ MAGIC = b"QVF1"
 AMPLITUDE_LIMIT = 65535.0
 
 
-def frame_payload(depth: np.ndarray, amplitude: np.ndarray) -> bytes:
+def frame_payload(depth: npt.NDArray[np.float32], amplitude: npt.NDArray[np.float32]) -> bytes:
     """The planes of a frame message: depth in whole mm and amplitude, both uint16."""
     depth_mm = np.nan_to_num(depth, nan=0.0, posinf=0.0, neginf=0.0)
     np.clip(depth_mm, 0.0, 65535.0, out=depth_mm)
     bright = np.nan_to_num(amplitude, nan=0.0, posinf=AMPLITUDE_LIMIT, neginf=0.0)
     np.clip(bright, 0.0, AMPLITUDE_LIMIT, out=bright)
-    return (np.rint(depth_mm).astype("<u2").tobytes() +
-            np.rint(bright).astype("<u2").tobytes())
+    depth_rounded: npt.NDArray[np.float32] = np.rint(depth_mm)
+    bright_rounded: npt.NDArray[np.float32] = np.rint(bright)
+    return depth_rounded.astype("<u2").tobytes() + bright_rounded.astype("<u2").tobytes()
 
 
 class Published:
@@ -46,7 +48,20 @@ class Published:
                            client_drops & 0xFFFFFFFF, self.rate) + self.payload
 
 
-def parse_message(message: bytes) -> dict:
+class FrameMessage(TypedDict):
+    """A frame message's fields and planes (uint16 height x width), as parse_message reads them."""
+    sequence: int
+    timestamp: float
+    width: int
+    height: int
+    camera_drops: int
+    client_drops: int
+    rate: float
+    depth: npt.NDArray[np.uint16]
+    amplitude: npt.NDArray[np.uint16]
+
+
+def parse_message(message: bytes) -> FrameMessage:
     """The fields and planes of a frame message (for tests and tools)."""
     magic, sequence, timestamp, width, height, camera_drops, client_drops, rate = \
         HEADER.unpack_from(message)
@@ -64,7 +79,7 @@ class Mailbox:
     """A client's one-slot mailbox: the newest frame wins, a frame replaced before it was
     sent counts as dropped. Used on the event loop's thread only."""
 
-    def __init__(self, wake) -> None:
+    def __init__(self, wake: Callable[[], None]) -> None:
         self.slot: Optional[Published] = None
         self.dropped = 0
         self._wake = wake  # called when a frame arrives (sets the sender's event)

@@ -6,13 +6,15 @@ import asyncio
 import json
 import os
 import signal
-from typing import Optional, Set
+from typing import Awaitable, Callable, Optional, Set
 
 from aiohttp import WSMsgType, web
 
+import QuarvelDepthCamera as qdc
+
 from quarvel import geometry
 from quarvel.cli import common
-from quarvel.viewer.camera_worker import CONTROLS, CameraWorker
+from quarvel.viewer.camera_worker import CONTROLS, CameraWorker, ControlAnswer
 from quarvel.viewer.frames import Mailbox, Published
 
 STATIC_DIRECTORY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "static")
@@ -37,7 +39,7 @@ def three_directory(override: Optional[str] = None) -> str:
 class Viewer:
     """The server's state: the camera worker, the connected clients' mailboxes."""
 
-    def __init__(self, camera, three_dir: str) -> None:
+    def __init__(self, camera: qdc.QuarvelCamera, three_dir: str) -> None:
         self.three_dir = three_dir
         self.loop: Optional[asyncio.AbstractEventLoop] = None
         self.mailboxes: Set[Mailbox] = set()
@@ -70,7 +72,7 @@ class Viewer:
     async def index(self, request: web.Request) -> web.StreamResponse:
         return web.FileResponse(os.path.join(STATIC_DIRECTORY, "index.html"))
 
-    def three_file(self, name: str):
+    def three_file(self, name: str) -> Callable[[web.Request], Awaitable[web.StreamResponse]]:
         path = os.path.join(self.three_dir, name)
 
         async def handler(request: web.Request) -> web.StreamResponse:
@@ -123,7 +125,7 @@ class Viewer:
         except (ConnectionError, RuntimeError, asyncio.CancelledError):
             pass  # the client went away
 
-    async def _control(self, text: str) -> dict:
+    async def _control(self, text: str) -> ControlAnswer:
         try:
             request = json.loads(text)
             name, value = request["name"], int(request["value"])
@@ -141,7 +143,8 @@ class Viewer:
         return {"type": "control", **answer}
 
 
-async def serve(viewer: Viewer, host: str, port: int, ready=None) -> None:
+async def serve(viewer: Viewer, host: str, port: int,
+                ready: Optional[Callable[[int], None]] = None) -> None:
     """Serves until SIGINT or SIGTERM. `ready(port)` is called once the socket listens."""
     viewer.loop = asyncio.get_running_loop()
     runner = web.AppRunner(viewer.application(), access_log=None)
