@@ -103,6 +103,50 @@ def test_stalled_and_vanished_clients_never_stall_the_camera(tmp_path):
     assert "Traceback" not in stderr
 
 
+async def skip_then_receive(url, settings, count):
+    """Sets the controls in turn (each answer awaited), then takes `count` frames."""
+    import aiohttp
+    async with aiohttp.ClientSession() as session:
+        async with session.ws_connect(url.replace("http", "ws", 1) + "ws") as ws:
+            answers = []
+            for name, value in settings:
+                await ws.send_str(json.dumps({"name": name, "value": value}))
+                while True:
+                    message = await ws.receive()
+                    if message.type == aiohttp.WSMsgType.TEXT:
+                        answers.append(json.loads(message.data))
+                        break
+            frames = []
+            while len(frames) < count:
+                message = await ws.receive()
+                if message.type == aiohttp.WSMsgType.BINARY:
+                    frames.append(parse_message(message.data))
+            return answers, frames
+
+
+@pytest.mark.slow
+def test_skipping_two_of_every_three_frames_through_the_page_controls(tmp_path):
+    pytest.importorskip("aiohttp", reason="the viewer needs python3-aiohttp")
+    from viewer_process import ViewerProcess
+    config = tmp_path / "wall.cfg"
+    config.write_text("scene = wall\nwall_distance_mm = 1500\nnoise = off\nfps = 30\n")
+    env = dict(os.environ)
+    env.pop("QUARVEL_SIMULATED_BOARD", None)
+    with ViewerProcess("--config", str(config), env=env) as server:
+        answers, frames = asyncio.run(skip_then_receive(
+            server.url, [("SKIP_FRAME_LOOP", 3), ("SKIP_FRAME", 2)], 16))
+        code, stderr = server.stop()
+    assert [(a["name"], a["ok"], a["value"]) for a in answers] == [
+        ("SKIP_FRAME_LOOP", True, 3), ("SKIP_FRAME", True, 2)]
+    # The first frames may predate the change; after it, kept frames are a cycle of three
+    # 33 ms periods apart (more on a loaded machine, never less), and still show the wall.
+    stamps = [frame["timestamp"] for frame in frames[6:]]
+    gaps = [later - earlier for earlier, later in zip(stamps, stamps[1:])]
+    assert min(gaps) >= 90, gaps
+    assert all(abs(int(frame["depth"][90, 120]) - 1500) <= 5 for frame in frames)
+    assert code == 0, stderr
+
+
 def test_the_viewer_without_three_js_says_so_in_one_sentence(tmp_path):
     pytest.importorskip("aiohttp", reason="the viewer needs python3-aiohttp")
     from test_cli import one_sentence, quarvel

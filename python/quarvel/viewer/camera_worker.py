@@ -18,7 +18,10 @@ CONTROLS: Dict[str, qdc.TOFControl] = {
     "RANGE": qdc.TOFControl.RANGE,
     "EXPOSURE": qdc.TOFControl.EXPOSURE,
     "FRAME_RATE": qdc.TOFControl.FRAME_RATE,
+    # Skipping drops SKIP_FRAME frames of every SKIP_FRAME_LOOP: both are offered, since
+    # skipping 1 in a cycle of 1 (the cycle's default) drops every frame.
     "SKIP_FRAME": qdc.TOFControl.SKIP_FRAME,
+    "SKIP_FRAME_LOOP": qdc.TOFControl.SKIP_FRAME_LOOP,
 }
 WAIT_MS = 200  # longest wait for a frame before looking at control requests again
 
