@@ -91,10 +91,11 @@ run_asan() {
     # (-Wthread-safety with -Werror, see CMakeLists.txt).
     configure "$asan_dir" address,undefined
     nice cmake --build "$asan_dir" --parallel "$jobs"
-    # Left out: `python` runs below with the runtime preloaded; benchmarks and examples are
+    # Left out: `python` runs below with the runtime preloaded; `packaging` (typing, wheel,
+    # release metadata) checks the ordinary build, not this one; benchmarks and examples are
     # not built here.
     nice ctest --test-dir "$asan_dir" --output-on-failure --parallel "$jobs" \
-        -LE '^python$' --timeout 900
+        -LE '^(python|packaging)$' --timeout 900
 }
 
 run_python() {
@@ -114,7 +115,7 @@ run_python() {
         env LD_PRELOAD="$runtime" \
             ASAN_OPTIONS="${ASAN_OPTIONS//detect_leaks=1/detect_leaks=0}" \
             PYTHONPATH="$asan_dir/python" PYTHONDONTWRITEBYTECODE=1 \
-            nice /usr/bin/python3 -m pytest -q -p no:cacheprovider \
+            nice /usr/bin/python3 -m pytest -q -p no:cacheprovider --confcutdir "$root/tests/python" \
             -m "not browser" -k "not test_interpreter_version_is_checked" "$root/tests/python")
 }
 

@@ -52,7 +52,7 @@ def test_the_wheel_installs_into_a_venv_and_passes_the_python_suite(tmp_path):
     suite = tmp_path / "suite"
     run(["cp", "-r", str(SOURCE / "tests" / "python"), str(suite)])
     result = subprocess.run([str(python), "-m", "pytest", "-q", "-p", "no:cacheprovider",
-                             "-m", "not slow and not soak", str(suite)],
+                             "--confcutdir", str(suite), "-m", "not slow and not soak", str(suite)],
                             capture_output=True, text=True, cwd=tmp_path,
                             env=dict(environment, PYTHONDONTWRITEBYTECODE="1"))
     assert result.returncode == 0, result.stdout[-4000:] + result.stderr[-2000:]
