@@ -24,7 +24,12 @@ find_program(QUARVEL_CROSS_EMULATOR ${QUARVEL_CROSS_QEMU} REQUIRED)
 if(QUARVEL_TARGET_ROOT)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${QUARVEL_CROSS_EMULATOR} -L ${QUARVEL_TARGET_ROOT})
 else()
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${QUARVEL_CROSS_EMULATOR} -L /usr/${QUARVEL_CROSS_TRIPLET})
+  # The cross libc's directory comes first for the target's loader too: on a host that also
+  # has the target's multiarch libc (dpkg --add-architecture, as cross package builds need),
+  # the loader would otherwise take that one from /lib/<triplet> beside the cross toolchain's
+  # own loader, and a version apart they crash together.
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${QUARVEL_CROSS_EMULATOR} -L /usr/${QUARVEL_CROSS_TRIPLET}
+      -E LD_LIBRARY_PATH=/usr/${QUARVEL_CROSS_TRIPLET}/lib)
 endif()
 
 # Nothing the host installed can be linked into a target program: GoogleTest is built from
