@@ -70,15 +70,20 @@ def stalled_client(url):
     return connection
 
 
+def wall_viewer(tmp_path):
+    """The viewer on the simulated USB camera facing a flat wall at 1500 mm, 30 frames/s."""
+    from viewer_process import ViewerProcess
+    config = tmp_path / "wall.cfg"
+    config.write_text("scene = wall\nwall_distance_mm = 1500\nnoise = off\nfps = 30\n")
+    env = dict(os.environ)
+    env.pop("QUARVEL_SIMULATED_BOARD", None)
+    return ViewerProcess("--config", str(config), env=env)
+
+
 @pytest.mark.slow
 def test_stalled_and_vanished_clients_never_stall_the_camera(tmp_path):
     pytest.importorskip("aiohttp", reason="the viewer needs python3-aiohttp")
-    from viewer_process import ViewerProcess
-    config = tmp_path / "wall.cfg"
-    config.write_text("scene = wall\nwall_distance_mm = 1500\nnoise = off\n")
-    env = dict(os.environ)
-    env.pop("QUARVEL_SIMULATED_BOARD", None)
-    with ViewerProcess("--config", str(config), env=env) as server:
+    with wall_viewer(tmp_path) as server:
         stalled = [stalled_client(server.url) for _ in range(2)]
         # One client vanishes mid-stream.
         gone = stalled_client(server.url)
@@ -127,12 +132,7 @@ async def skip_then_receive(url, settings, count):
 @pytest.mark.slow
 def test_skipping_two_of_every_three_frames_through_the_page_controls(tmp_path):
     pytest.importorskip("aiohttp", reason="the viewer needs python3-aiohttp")
-    from viewer_process import ViewerProcess
-    config = tmp_path / "wall.cfg"
-    config.write_text("scene = wall\nwall_distance_mm = 1500\nnoise = off\nfps = 30\n")
-    env = dict(os.environ)
-    env.pop("QUARVEL_SIMULATED_BOARD", None)
-    with ViewerProcess("--config", str(config), env=env) as server:
+    with wall_viewer(tmp_path) as server:
         answers, frames = asyncio.run(skip_then_receive(
             server.url, [("SKIP_FRAME_LOOP", 3), ("SKIP_FRAME", 2)], 16))
         code, stderr = server.stop()
