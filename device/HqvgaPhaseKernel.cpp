@@ -10,6 +10,7 @@
 // (double has more than 2 * 24 + 2 bits, so rounding sqrt twice is harmless).
 #include "device/HqvgaPhaseKernel.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -40,15 +41,13 @@ constexpr int kChunk = 192;
 static_assert(kPixels % kChunk == 0, "chunks must tile the frame");
 static_assert(kChunk % 64 == 0, "chunks must be whole vectors");
 
-constexpr double kTanPiOver8 = 0.41421356237309504880;
 constexpr double kPiOver4 = 0.78539816339744830962;
-constexpr double kPiOver2 = 1.57079632679489661923;
-constexpr double kPi = 3.14159265358979323846;
 
-// atan(u) = u + u * z * P(z), z = u * u, |u| <= tan(pi/8): Chebyshev fit, error < 2^-47.
-constexpr double kAtan[9] = {-0.3333333333333093,  0.19999999997724888,  -0.14285713930378563,
-                             0.11111089649210824,  -0.09090255952684906, 0.07681045202665782,
-                             -0.06550907306992501, 0.05168834933732674,  -0.027232884026670047};
+// atan(u) = u + u * z * P(z), z = u * u, |u| <= 5/12: minimax fit of the relative error,
+// below 2^-40.
+constexpr double kAtan[7] = {-0.3333333329276432, 0.19999993950343561, -0.14285407932694713,
+                             0.1110370598411566,  -0.08994004852215677, 0.06978036623598084,
+                             -0.03768616778629201};
 
 thread_local uint64_t fallbackPixels = 0;
 
@@ -67,32 +66,76 @@ QUARVEL_ALWAYS_INLINE int32_t decode(uint16_t sample, unsigned rawShift) {
     return (field ^ 0x400) - 0x400;  // sign-extend bit 10 without a branch
 }
 
+// The same on 16 bits for a fixed shift: the field's top bit moved to bit 15, then shifted
+// back arithmetically. A constant shift keeps the compiler on 16-bit lanes.
+template <unsigned kShift>
+QUARVEL_ALWAYS_INLINE int16_t decode16(uint16_t sample) {
+    static_assert(kShift <= 5, "the 11-bit field must fit below bit 16");
+    const int16_t top = static_cast<int16_t>(static_cast<uint16_t>(sample << (5 - kShift)));
+    return static_cast<int16_t>(top >> 5);
+}
+
+// y and x of a chunk's pixels, each the difference of two decoded sub-frame samples.
+template <unsigned kShift>
+QUARVEL_ALWAYS_INLINE void decodeDifferences(const uint8_t* __restrict yPlus,
+                                             const uint8_t* __restrict yMinus,
+                                             const uint8_t* __restrict xPlus,
+                                             const uint8_t* __restrict xMinus,
+                                             int16_t* __restrict y, int16_t* __restrict x,
+                                             int count) {
+    for (int i = 0; i < count; ++i) {
+        y[i] = static_cast<int16_t>(decode16<kShift>(loadSample(yPlus + 2 * i)) -
+                                    decode16<kShift>(loadSample(yMinus + 2 * i)));
+        x[i] = static_cast<int16_t>(decode16<kShift>(loadSample(xPlus + 2 * i)) -
+                                    decode16<kShift>(loadSample(xMinus + 2 * i)));
+    }
+}
+
 // a * b + c: one fused rounding where the instruction set has it (more accurate, and the
 // margin absorbs either), two roundings elsewhere, where a library fma would be slow.
-template <bool kFused>
-QUARVEL_ALWAYS_INLINE double multiplyAdd(double a, double b, double c) {
+template <bool kFused, typename Real>
+QUARVEL_ALWAYS_INLINE Real multiplyAdd(Real a, Real b, Real c) {
     if (kFused) return std::fma(a, b, c);
     return a * b + c;
 }
 
 // atan2(a, b) in double for integers |a|, |b| <= 2047 (see kPhaseEstimateErrorBound).
+// Everything but atan itself is decided on 16-bit integers, where a vector holds four times
+// as many lanes as in double: theta = eighths * pi/4 + atan(numerator / denominator), the
+// integers exact in double. Conditions are masks (0 or -1) from sign bits, combined
+// arithmetically: written as selects, they compile to a blend each.
 template <bool kFused>
-QUARVEL_ALWAYS_INLINE double atan2Fast(double a, double b) {
-    const double ay = std::fabs(a);
-    const double ax = std::fabs(b);
-    const double small = ay < ax ? ay : ax;
-    const double large = ay < ax ? ax : ay;
-    // Past tan(pi/8), atan(t) = pi/4 + atan((t - 1) / (t + 1)); the integers keep the
-    // numerator and denominator exact, so either way it costs one division.
-    const bool upper = small > kTanPiOver8 * large;
-    const double numerator = upper ? small - large : small;
-    const double denominator = upper ? small + large : large;
-    // Integers: a zero denominator means atan2(0, 0), whose numerator is 0 too.
-    const double u = numerator / (denominator < 1.0 ? 1.0 : denominator);
+QUARVEL_ALWAYS_INLINE double atan2Fast(int16_t a, int16_t b) {
+    using I = int16_t;
+    const I ay = static_cast<I>(a < 0 ? -a : a);
+    const I ax = static_cast<I>(b < 0 ? -b : b);
+    const I small = ay < ax ? ay : ax;
+    const I large = ay < ax ? ax : ay;
+    // (Differences are narrowed before shifting, so that the compiler keeps 16-bit lanes.)
+    const I swapped = static_cast<I>(static_cast<I>(ax - ay) >> 15);  // measured from the y axis
+    const I mirrored = static_cast<I>(b >> 15);
+    const I negative = static_cast<I>(a >> 15);
+    const I subtract = static_cast<I>(swapped ^ mirrored);
+    // Past about tan(pi/8), atan(t) = pi/4 + atan((t - 1) / (t + 1)): one division either
+    // way. The switch at t = 5/12 keeps |u| <= 5/12, the polynomial's interval.
+    const I upper = static_cast<I>(static_cast<I>(large * 5 - small * 12) >> 15);
+    I numerator = static_cast<I>(small - (large & upper));
+    I denominator = static_cast<I>(large + (small & upper));
+    // A zero denominator means atan2(0, 0), whose numerator is 0 too.
+    denominator = std::max(denominator, I{1});
+    // theta = quadrant +/- (pi/4 if upper) +/- atan(u), negated for a < 0; in eighths of a
+    // turn the offset is an integer.
+    const I mirroredQuadrant = static_cast<I>(mirrored & 4);
+    const I quadrant = static_cast<I>(mirroredQuadrant ^ ((mirroredQuadrant ^ 2) & swapped));
+    const I base = static_cast<I>(((upper & 1) ^ subtract) - subtract);
+    const I eighths = static_cast<I>(((quadrant + base) ^ negative) - negative);
+    // atan is odd: the sign of its term goes onto the numerator.
+    const I flip = static_cast<I>(negative ^ subtract);
+    numerator = static_cast<I>((numerator ^ flip) - flip);
+
+    const double u = static_cast<double>(numerator) / static_cast<double>(denominator);
     const double z = u * u;
-    double p = kAtan[8];
-    p = multiplyAdd<kFused>(p, z, kAtan[7]);
-    p = multiplyAdd<kFused>(p, z, kAtan[6]);
+    double p = kAtan[6];
     p = multiplyAdd<kFused>(p, z, kAtan[5]);
     p = multiplyAdd<kFused>(p, z, kAtan[4]);
     p = multiplyAdd<kFused>(p, z, kAtan[3]);
@@ -100,15 +143,24 @@ QUARVEL_ALWAYS_INLINE double atan2Fast(double a, double b) {
     p = multiplyAdd<kFused>(p, z, kAtan[1]);
     p = multiplyAdd<kFused>(p, z, kAtan[0]);
     const double atanU = multiplyAdd<kFused>(u, z * p, u);
-    // Octant and quadrant: theta = quadrant offset +/- (pi/4 or 0) +/- atan(u).
-    const bool swapped = ay > ax;  // angle measured from the y axis
-    const bool mirrored = b < 0.0;
-    const double base = upper ? kPiOver4 : 0.0;
-    const double quadrant = swapped ? kPiOver2 : (mirrored ? kPi : 0.0);
-    const bool subtract = swapped != mirrored;
-    const double offset = subtract ? quadrant - base : quadrant + base;
-    const double theta = subtract ? offset - atanU : offset + atanU;
-    return a < 0.0 ? -theta : theta;
+    return multiplyAdd<kFused>(static_cast<double>(eighths), kPiOver4, atanU);
+}
+
+// True when theta lies within the margin of a midpoint between two floats, where rounding
+// it cannot tell which float the true angle rounds to. Elsewhere the whole interval
+// theta (1 +/- margin) rounds to one float. The test reads the 29 bits a float drops from a
+// double: a midpoint is 1 followed by 28 zeros, and 2^16 units of those bits are at least
+// half the margin of any value in their binade. Integer operations on the bits: cheaper than
+// rounding both ends of the interval.
+QUARVEL_ALWAYS_INLINE int64_t nearFloatMidpoint(double theta) {
+    constexpr uint64_t kDropped = (uint64_t{1} << 29) - 1;
+    constexpr uint64_t kMidpoint = uint64_t{1} << 28;
+    constexpr uint64_t kWindow = uint64_t{1} << 16;
+    static_assert(static_cast<double>(kWindow) / (uint64_t{1} << 52) >= kExactPathMargin / 2,
+                  "the window must cover half the margin at the top of a binade");
+    uint64_t bits;
+    std::memcpy(&bits, &theta, sizeof bits);
+    return -static_cast<int64_t>(((bits + kWindow - kMidpoint) & kDropped) < 2 * kWindow);
 }
 
 struct ChunkPlanes {
@@ -130,32 +182,29 @@ QUARVEL_ALWAYS_INLINE bool phaseChunk(const uint8_t* __restrict yPlus,
                                       const uint8_t* __restrict xMinus, unsigned rawShift,
                                       float scale, float* __restrict depth,
                                       float* __restrict amplitude, float* __restrict confidence,
-                                      int32_t* __restrict inexact) {
-    // Decode first: the arithmetic below then runs on 32-bit lanes, half as many registers
-    // per value as with the 16-bit samples setting the vector length.
-    int32_t yDifference[kChunk];
-    int32_t xDifference[kChunk];
-    for (int i = 0; i < kChunk; ++i) {
-        yDifference[i] = decode(loadSample(yPlus + 2 * i), rawShift) -
-                         decode(loadSample(yMinus + 2 * i), rawShift);
-        xDifference[i] = decode(loadSample(xPlus + 2 * i), rawShift) -
-                         decode(loadSample(xMinus + 2 * i), rawShift);
+                                      int64_t* __restrict inexact) {
+    // Decode first, on 16-bit lanes: the octant logic below runs on them too.
+    int16_t yDifference[kChunk];
+    int16_t xDifference[kChunk];
+    if (rawShift == 0) {
+        decodeDifferences<0>(yPlus, yMinus, xPlus, xMinus, yDifference, xDifference, kChunk);
+    } else {
+        decodeDifferences<4>(yPlus, yMinus, xPlus, xMinus, yDifference, xDifference, kChunk);
     }
-    int any = 0;
+    int64_t any = 0;
     for (int i = 0; i < kChunk; ++i) {
         const int32_t a = yDifference[i];
         const int32_t b = xDifference[i];
-        const double theta = atan2Fast<kFused>(static_cast<double>(a), static_cast<double>(b));
-        const double margin = std::fabs(theta) * kExactPathMargin;
-        // Where both ends of the interval round alike, that float is the phase.
-        const float phaseSigned = static_cast<float>(theta - margin);
-        const int uncertain = phaseSigned != static_cast<float>(theta + margin);
+        const double theta = atan2Fast<kFused>(yDifference[i], xDifference[i]);
+        const float phaseSigned = static_cast<float>(theta);
+        const int64_t uncertain = nearFloatMidpoint(theta);
         const float phase = phaseSigned < 0.0f ? phaseSigned + kTwoPi : phaseSigned;
         depth[i] = (scale * phase) * 1000.0f;
-        // Squares and sum stay below 2^24: exact in float, and cheaper than integer products.
+        // Squares and sum stay below 2^24: exact in float (fused or not), and cheaper than
+        // integer products.
         const float af = static_cast<float>(a);
         const float bf = static_cast<float>(b);
-        const float root = 8.0f * std::sqrt(af * af + bf * bf);
+        const float root = 8.0f * std::sqrt(multiplyAdd<kFused>(af, af, bf * bf));
         amplitude[i] = root;
         confidence[i] = root;
         inexact[i] = uncertain;
@@ -165,7 +214,7 @@ QUARVEL_ALWAYS_INLINE bool phaseChunk(const uint8_t* __restrict yPlus,
 }
 
 // Pixels near a rounding boundary: the reference formula itself.
-void exactPixels(const ChunkPlanes& in, unsigned rawShift, float scale, const int32_t* inexact) {
+void exactPixels(const ChunkPlanes& in, unsigned rawShift, float scale, const int64_t* inexact) {
     for (int i = 0; i < kChunk; ++i) {
         if (!inexact[i]) continue;
         const int a = decode(loadSample(in.yPlus + 2 * i), rawShift) -
@@ -184,6 +233,11 @@ template <bool kFused>
 QUARVEL_ALWAYS_INLINE void phaseFrame(const uint8_t* raw, unsigned rawShift, int range,
                                       float frequency, float* depth, float* amplitude,
                                       float* confidence) {
+    // Sensors deliver the 11-bit field at bit 0 or, MSB-aligned, at bit 4.
+    if (rawShift != 0 && rawShift != 4) {
+        phaseImageReference(raw, rawShift, range, frequency, depth, amplitude, confidence);
+        return;
+    }
     const float scale = depthScale(frequency);
     constexpr size_t kSubframeBytes = 2 * static_cast<size_t>(kPixels);
     const uint8_t* sub[4] = {raw, raw + kSubframeBytes, raw + 2 * kSubframeBytes,
@@ -197,7 +251,7 @@ QUARVEL_ALWAYS_INLINE void phaseFrame(const uint8_t* raw, unsigned rawShift, int
                        depth,
                        amplitude,
                        confidence};
-    int32_t inexact[kChunk];
+    int64_t inexact[kChunk];
     for (int start = 0; start < kPixels; start += kChunk) {
         if (phaseChunk<kFused>(planes.yPlus, planes.yMinus, planes.xPlus, planes.xMinus, rawShift,
                                scale, planes.depth, planes.amplitude, planes.confidence, inexact)) {
@@ -299,8 +353,8 @@ uint64_t exactFallbackCount() { return fallbackPixels; }
 void addExactFallbacks(uint64_t pixels) { fallbackPixels += pixels; }
 
 double phaseEstimate(int a, int b, bool fused) {
-    const double y = static_cast<double>(a);
-    const double x = static_cast<double>(b);
+        const int16_t y = static_cast<int16_t>(a);
+    const int16_t x = static_cast<int16_t>(b);
     return fused ? atan2Fast<true>(y, x) : atan2Fast<false>(y, x);
 }
 

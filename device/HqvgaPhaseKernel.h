@@ -33,14 +33,16 @@ void phaseImage(const uint8_t* raw, unsigned rawShift, int range, float frequenc
                 float* amplitude, float* confidence);
 
 // The kernel's own atan2(a, b) for sample differences |a|, |b| <= 2047, before rounding to
-// float; its relative error stays below kPhaseEstimateErrorBound, far inside the relative
-// margin kExactPathMargin: a pixel whose estimate +/- that margin does not round to one
-// float takes the exact path. `fused`: as the builds with fused multiply-add compute it.
-// Exposed for tests.
+// float; its relative error stays below kPhaseEstimateErrorBound, well inside the relative
+// margin kExactPathMargin: a pixel whose estimate lies within the margin of a midpoint
+// between two floats takes the exact path. `fused`: as the builds with fused multiply-add
+// compute it. Exposed for tests.
 double phaseEstimate(int a, int b, bool fused);
-constexpr double kPhaseEstimateErrorBound = 1.0 / 17592186044416.0;  // 2^-44
-constexpr double kExactPathMargin = 1.0 / 68719476736.0;             // 2^-36
-static_assert(kExactPathMargin >= 256 * kPhaseEstimateErrorBound,
+constexpr double kPhaseEstimateErrorBound = 1.0 / 549755813888.0;  // 2^-39
+constexpr double kExactPathMargin = 1.0 / 68719476736.0;           // 2^-36
+// The margin must also hold libm's error (an ulp of double, 2^-52) and the rounding of the
+// estimate's last steps (a few 2^-53): a factor of 8 leaves room for both many times over.
+static_assert(kExactPathMargin >= 8 * kPhaseEstimateErrorBound,
               "the margin must dwarf the estimate's error and libm's");
 
 // Pixels that needed the exact atan2 path on this thread so far (a running count),
