@@ -65,10 +65,10 @@ inline void storeWord(uint8_t* at, uint16_t word) {
 #if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 #define QUARVEL_USB_WORD_VECTORS 1
 // 32 words (64 bytes) at a time, as two vectors of the compiler's generic kind: the AVX2
-// and AVX-512 builds hold each in one register, the baseline in two SSE2 registers. A 16-bit
-// lane shifted by a run-time count stays one instruction per register; the plain loop
-// below widened every word to 32 bits and packed it back (0.5-0.7 of memcpy at AVX2).
-// (One 64-byte vector went through the stack in the AVX2 build.)
+// and AVX-512 builds hold each in one register, the baseline each in two SSE2 registers. A
+// 16-bit lane shifted by a run-time count stays one instruction per register; as a plain
+// word loop, GCC widened every word to 32 bits and packed it back (0.5-0.7 of memcpy at
+// AVX2). One 64-byte vector instead went through the stack in the AVX2 build.
 typedef uint16_t WordVector __attribute__((vector_size(32)));
 constexpr size_t kBlockWords = 2 * sizeof(WordVector) / 2;
 
@@ -98,7 +98,9 @@ __attribute__((always_inline)) inline void shiftWords(const uint8_t* source, uin
     size_t i = 0;
 #if defined(QUARVEL_USB_WORD_VECTORS)
     // Overlapping buffers keep the word-by-word loop, whose result the blocks would change.
-    const bool apart = source + 2 * words <= dst || dst + 2 * words <= source;
+    const uintptr_t from = reinterpret_cast<uintptr_t>(source);
+    const uintptr_t to = reinterpret_cast<uintptr_t>(dst);
+    const bool apart = from + 2 * words <= to || to + 2 * words <= from;
     if (apart) {
         const size_t blocks = words / kBlockWords;
         shiftWordBlocks<Left>(source, dst, blocks, shift);
