@@ -13,7 +13,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "core/CpuLevelOverride.h"
 #include "core/X86CpuFeatures.h"
@@ -46,7 +48,7 @@ constexpr double kPiOver4 = 0.78539816339744830962;
 
 // atan(u) = u + u * z * P(z), z = u * u, |u| <= 5/12: minimax fit of the relative error,
 // below 2^-40.
-constexpr double kAtan[7] = {-0.3333333329276432, 0.19999993950343561, -0.14285407932694713,
+constexpr double kAtan[7] = {-0.3333333329276432, 0.19999993950343561,  -0.14285407932694713,
                              0.1110370598411566,  -0.08994004852215677, 0.06978036623598084,
                              -0.03768616778629201};
 
@@ -164,15 +166,25 @@ QUARVEL_ALWAYS_INLINE double angleOf(double u, double eighths) {
 // double: a midpoint is 1 followed by 28 zeros, and 2^16 units of those bits are at least
 // half the margin of any value in their binade. Integer operations on the bits: cheaper than
 // rounding both ends of the interval.
-QUARVEL_ALWAYS_INLINE int64_t nearFloatMidpoint(double theta) {
-    constexpr uint64_t kDropped = (uint64_t{1} << 29) - 1;
-    constexpr uint64_t kMidpoint = uint64_t{1} << 28;
-    constexpr uint64_t kWindow = uint64_t{1} << 16;
+// The dropped bits all lie in the double's low 32-bit word: 32-bit machines test that word
+// alone, 64-bit ones the whole (no extraction needed).
+#if UINTPTR_MAX > 0xFFFFFFFFu
+using MidpointWord = uint64_t;
+#else
+using MidpointWord = uint32_t;
+#endif
+using MidpointFlag = std::make_signed_t<MidpointWord>;  // 0, or -1 where undecided
+
+QUARVEL_ALWAYS_INLINE MidpointFlag nearFloatMidpoint(double theta) {
+    constexpr MidpointWord kDropped = (MidpointWord{1} << 29) - 1;
+    constexpr MidpointWord kMidpoint = MidpointWord{1} << 28;
+    constexpr MidpointWord kWindow = MidpointWord{1} << 16;
     static_assert(static_cast<double>(kWindow) / (uint64_t{1} << 52) >= kExactPathMargin / 2,
                   "the window must cover half the margin at the top of a binade");
     uint64_t bits;
     std::memcpy(&bits, &theta, sizeof bits);
-    return -static_cast<int64_t>(((bits + kWindow - kMidpoint) & kDropped) < 2 * kWindow);
+    const MidpointWord low = static_cast<MidpointWord>(bits);
+    return -static_cast<MidpointFlag>(((low + kWindow - kMidpoint) & kDropped) < 2 * kWindow);
 }
 
 struct ChunkPlanes {
@@ -194,7 +206,7 @@ QUARVEL_ALWAYS_INLINE bool phaseChunk(const uint8_t* __restrict yPlus,
                                       const uint8_t* __restrict xMinus, unsigned rawShift,
                                       float scale, float* __restrict depth,
                                       float* __restrict amplitude, float* __restrict confidence,
-                                      int64_t* __restrict inexact) {
+                                      MidpointFlag* __restrict inexact) {
     // Decode first, on 16-bit lanes: the octant logic below runs on them too.
     int16_t yDifference[kChunk];
     int16_t xDifference[kChunk];
@@ -223,10 +235,10 @@ QUARVEL_ALWAYS_INLINE bool phaseChunk(const uint8_t* __restrict yPlus,
     }
     double theta[kChunk];
     for (int i = 0; i < kChunk; ++i) theta[i] = angleOf<kFused>(ratio[i], eighths[i]);
-    int64_t any = 0;
+    MidpointFlag any = 0;
     for (int i = 0; i < kChunk; ++i) {
         const float phaseSigned = static_cast<float>(theta[i]);
-        const int64_t uncertain = nearFloatMidpoint(theta[i]);
+        const MidpointFlag uncertain = nearFloatMidpoint(theta[i]);
         const float phase = phaseSigned < 0.0f ? phaseSigned + kTwoPi : phaseSigned;
         depth[i] = (scale * phase) * 1000.0f;
         inexact[i] = uncertain;
@@ -245,7 +257,8 @@ QUARVEL_ALWAYS_INLINE bool phaseChunk(const uint8_t* __restrict yPlus,
 }
 
 // Pixels near a rounding boundary: the reference formula itself.
-void exactPixels(const ChunkPlanes& in, unsigned rawShift, float scale, const int64_t* inexact) {
+void exactPixels(const ChunkPlanes& in, unsigned rawShift, float scale,
+                 const MidpointFlag* inexact) {
     for (int i = 0; i < kChunk; ++i) {
         if (!inexact[i]) continue;
         const int a = decode(loadSample(in.yPlus + 2 * i), rawShift) -
@@ -282,7 +295,7 @@ QUARVEL_ALWAYS_INLINE void phaseFrame(const uint8_t* raw, unsigned rawShift, int
                        depth,
                        amplitude,
                        confidence};
-    int64_t inexact[kChunk];
+    MidpointFlag inexact[kChunk];
     for (int start = 0; start < kPixels; start += kChunk) {
         if (phaseChunk<kFused>(planes.yPlus, planes.yMinus, planes.xPlus, planes.xMinus, rawShift,
                                scale, planes.depth, planes.amplitude, planes.confidence, inexact)) {
@@ -384,7 +397,7 @@ uint64_t exactFallbackCount() { return fallbackPixels; }
 void addExactFallbacks(uint64_t pixels) { fallbackPixels += pixels; }
 
 double phaseEstimate(int a, int b, bool fused) {
-        const int16_t y = static_cast<int16_t>(a);
+    const int16_t y = static_cast<int16_t>(a);
     const int16_t x = static_cast<int16_t>(b);
     const ReducedAngle reduced = reduceAngle(y, x);
     const double ratio = static_cast<double>(reduced.numerator) / reduced.denominator;
