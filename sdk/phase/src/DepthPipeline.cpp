@@ -193,6 +193,7 @@ struct FinishRow {
     float* confidenceOut;
     float* distance[2];  // wrapped distance per frequency
     float* norm[2];      // |(i, q)| per frequency
+    float* angle;        // scratch of distanceRow
 };
 
 struct FinishConstants {
@@ -202,19 +203,33 @@ struct FinishConstants {
     float threshold;
 };
 
-// First loop of the last step, once per frequency: the wrapped distance and the length of
-// the correlation vector. Split from the second loop so that each keeps its values in the
-// sixteen vector registers of AVX2: as one loop it spilled and ran at half the speed.
+// The first loops of the last step, once per frequency: the wrapped distance and the length
+// of the correlation vector, in three loops: the division and square root, the polynomial,
+// the octant and the wrapping. Each iteration of one loop doing all of it waits on a chain
+// some seventy cycles long; the AVX2 build's schedulers fill before enough iterations
+// overlap, and the one loop took 1.6 times as long as the three (AVX-512 builds do twice the
+// pixels per chain and lose less).
 template <bool Calibrated>
 inline void distanceRow(const float* __restrict inPhase, const float* __restrict quadrature,
                         const float* __restrict offset, float scale, float range,
-                        float* __restrict distance, float* __restrict norm, size_t width) {
+                        float* __restrict angle, float* __restrict distance,
+                        float* __restrict norm, size_t width) {
     SI4C_IVDEP
     for (size_t p = 0; p < width; ++p) {
         const float i = inPhase[p];
         const float q = quadrature[p];
-        distance[p] = wrappedDistance(i, q, scale, Calibrated ? offset[p] : 0.0f, range);
+        angle[p] = phaseRatio(q, i);
         norm[p] = std::sqrt(i * i + q * q);
+    }
+    SI4C_IVDEP
+    for (size_t p = 0; p < width; ++p) angle[p] = atanOfRatio(angle[p]);
+    SI4C_IVDEP
+    for (size_t p = 0; p < width; ++p) {
+        float d = angleFromOctant(angle[p], quadrature[p], inPhase[p]) * scale -
+                  (Calibrated ? offset[p] : 0.0f);
+        d = d < 0.0f ? d + range : d;
+        d = d >= range ? d - range : d;
+        distance[p] = d;
     }
 }
 
@@ -227,7 +242,7 @@ inline void finishRow(const FinishRow& in, const FinishConstants& constants, siz
     if (Dual) {
         for (int f = 0; f < 2; ++f) {
             distanceRow<Calibrated>(in.inPhase[f], in.quadrature[f], in.offset[f],
-                                    constants.range[f] / kTwoPi, constants.range[f],
+                                    constants.range[f] / kTwoPi, constants.range[f], in.angle,
                                     in.distance[f], in.norm[f], width);
         }
     }
@@ -319,6 +334,7 @@ struct FrameJob {
     float* amplitudeRow;
     float* distanceRow[2];  // scratch rows of the last step
     float* normRow[2];
+    float* angleRow;
     float* depth;
     float* amplitude;
     float* confidence;
@@ -460,6 +476,7 @@ inline __attribute__((always_inline)) void processFrameBody(const FrameJob& job)
             finish.distance[f] = job.distanceRow[f];
             finish.norm[f] = job.normRow[f];
         }
+        finish.angle = job.angleRow;
         const bool calibrated = job.offsets[0] != nullptr;
         if (job.frequencies == 2) {
             if (calibrated) {
@@ -609,6 +626,7 @@ bool DepthPipeline::process(const uint8_t* raw, float* depth, float* amplitude, 
         job.normRow[f] = row();
     }
     job.decodedAmplitude = row();
+    job.angleRow = row();
     job.amplitudeRow = row();
     job.depth = depth;
     job.amplitude = amplitude;

@@ -59,9 +59,9 @@ private:
 
     // Rings: filtered in-phase and quadrature of two frequencies, amplitude, grey, clipping
     // marks. Single rows: decoded and filtered correlation of two frequencies, decoded and
-    // filtered amplitude, distance and correlation length of two frequencies.
+    // filtered amplitude, distance and correlation length of two frequencies, one scratch row of the distances.
     static constexpr size_t kRings = 7;
-    static constexpr size_t kSingleRows = 14;
+    static constexpr size_t kSingleRows = 15;
 
     int imageWidth = 0;
     int imageHeight = 0;
