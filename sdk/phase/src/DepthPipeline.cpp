@@ -203,12 +203,6 @@ struct FinishConstants {
     float threshold;
 };
 
-// The first loops of the last step, once per frequency: the wrapped distance and the length
-// of the correlation vector, in three loops: the division and square root, the polynomial,
-// the octant and the wrapping. Each iteration of one loop doing all of it waits on a chain
-// some seventy cycles long; the AVX2 build's schedulers fill before enough iterations
-// overlap, and the one loop took 1.6 times as long as the three (AVX-512 builds do twice the
-// pixels per chain and lose less).
 // The division and the square root of a row, the first of the short loops below.
 inline void ratioAndNormRow(const float* __restrict inPhase, const float* __restrict quadrature,
                             float* __restrict ratio, float* __restrict norm, size_t width) {
@@ -221,11 +215,17 @@ inline void ratioAndNormRow(const float* __restrict inPhase, const float* __rest
     }
 }
 
+// The first loops of the last step, once per frequency: the wrapped distance and the length
+// of the correlation vector, in three loops: the division and square root, the polynomial,
+// the octant and the wrapping. Each iteration of one loop doing all of it waits on a chain
+// some seventy cycles long; the AVX2 build's schedulers fill before enough iterations
+// overlap, and the one loop took 1.6 times as long as the three (AVX-512 builds do twice the
+// pixels per chain and lose less).
 template <bool Calibrated>
 inline void distanceRow(const float* __restrict inPhase, const float* __restrict quadrature,
                         const float* __restrict offset, float scale, float range,
-                        float* __restrict angle, float* __restrict distance,
-                        float* __restrict norm, size_t width) {
+                        float* __restrict angle, float* __restrict distance, float* __restrict norm,
+                        size_t width) {
     ratioAndNormRow(inPhase, quadrature, angle, norm, width);
     SI4C_IVDEP
     for (size_t p = 0; p < width; ++p) angle[p] = atanOfRatio(angle[p]);
@@ -301,8 +301,8 @@ inline void finishRow(const FinishRow& in, const FinishConstants& constants, siz
             distance = distance >= kCombinedRangeMm ? distance - kCombinedRangeMm : distance;
             modulation = 0.25f * (norm0[p] + norm1[p]);
         } else {
-            // One frequency: the one loop is as fast as the short ones at AVX2 and faster
-            // at AVX-512.
+            // One frequency in one loop, except in the x86-64-v3 build (see
+            // finishSingleRowInShortLoops).
             distance =
                 wrappedDistance(i0[p], q0[p], scale0, Calibrated ? offset0[p] : 0.0f, range0);
             modulation = 0.5f * std::sqrt(i0[p] * i0[p] + q0[p] * q0[p]);
@@ -347,8 +347,8 @@ inline void finishSingleRowInShortLoops(const FinishRow& in, const FinishConstan
     for (size_t p = 0; p < width; ++p) angle[p] = atanOfRatio(angle[p]);
     SI4C_IVDEP
     for (size_t p = 0; p < width; ++p) {
-        float distance = angleFromOctant(angle[p], q0[p], i0[p]) * scale -
-                         (Calibrated ? offset0[p] : 0.0f);
+        float distance =
+            angleFromOctant(angle[p], q0[p], i0[p]) * scale - (Calibrated ? offset0[p] : 0.0f);
         distance = distance < 0.0f ? distance + range : distance;
         distance = distance >= range ? distance - range : distance;
         const float modulation = 0.5f * norm[p];

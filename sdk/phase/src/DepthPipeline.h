@@ -59,7 +59,8 @@ private:
 
     // Rings: filtered in-phase and quadrature of two frequencies, amplitude, grey, clipping
     // marks. Single rows: decoded and filtered correlation of two frequencies, decoded and
-    // filtered amplitude, distance and correlation length of two frequencies, one scratch row of the distances.
+    // filtered amplitude; for the last step, distance and correlation length of two
+    // frequencies and one scratch row.
     static constexpr size_t kRings = 7;
     static constexpr size_t kSingleRows = 15;
 
