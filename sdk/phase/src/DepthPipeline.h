@@ -59,9 +59,10 @@ private:
 
     // Rings: filtered in-phase and quadrature of two frequencies, amplitude, grey, clipping
     // marks. Single rows: decoded and filtered correlation of two frequencies, decoded and
-    // filtered amplitude.
+    // filtered amplitude; for the last step, distance and correlation length of two
+    // frequencies and one scratch row.
     static constexpr size_t kRings = 7;
-    static constexpr size_t kSingleRows = 10;
+    static constexpr size_t kSingleRows = 15;
 
     int imageWidth = 0;
     int imageHeight = 0;
