@@ -239,12 +239,47 @@ inline void distanceRow(const float* __restrict inPhase, const float* __restrict
     }
 }
 
+// The end of the last step for one pixel: confidence from the modulation and the grey level,
+// validity, and the three outputs. Built once per row, so that the loops see its pointers
+// and limits as local values.
+struct PixelEnd {
+    const float* grey;
+    const float* clipped;
+    const float* amplitude;
+    float* depthOut;
+    float* amplitudeOut;
+    float* confidenceOut;
+    float minimum;
+    float maximum;
+    float threshold;
+
+    PixelEnd(const FinishRow& in, const FinishConstants& constants)
+        : grey(in.grey),
+          clipped(in.clipped),
+          amplitude(in.amplitude),
+          depthOut(in.depthOut),
+          amplitudeOut(in.amplitudeOut),
+          confidenceOut(in.confidenceOut),
+          minimum(constants.minimum),
+          maximum(constants.maximum),
+          threshold(constants.threshold) {}
+
+    void write(size_t p, float distance, float modulation) const {
+        const float snr = modulation / std::sqrt(grey[p] + kReadNoiseSquared);
+        const bool isClipped = clipped[p] != 0.0f;
+        const float pixelConfidence = isClipped ? 0.0f : snr / (snr + kConfidenceHalfSnr);
+        // Bitwise: every test is evaluated, which keeps the loop free of branches.
+        const bool valid = !isClipped & (pixelConfidence >= threshold) & (distance >= minimum) &
+                           (distance <= maximum);
+        depthOut[p] = valid ? distance : 0.0f;
+        confidenceOut[p] = pixelConfidence;
+        amplitudeOut[p] = amplitude[p];
+    }
+};
+
 // Without calibration every offset is 0, and d - 0 is d: the offsets are not read then.
 template <bool Dual, bool Calibrated>
 inline void finishRow(const FinishRow& in, const FinishConstants& constants, size_t width) {
-    const float minimum = constants.minimum;
-    const float maximum = constants.maximum;
-    const float threshold = constants.threshold;
     if (Dual) {
         for (int f = 0; f < 2; ++f) {
             distanceRow<Calibrated>(in.inPhase[f], in.quadrature[f], in.offset[f],
@@ -273,14 +308,9 @@ inline void finishRow(const FinishRow& in, const FinishConstants& constants, siz
     const float* const distance0 = in.distance[0];
     const float* const distance1 = in.distance[1];
     const float* const shiftedIndex = in.angle;
+    const PixelEnd end(in, constants);
     const float* const norm0 = in.norm[0];
     const float* const norm1 = in.norm[1];
-    const float* const greyLevel = in.grey;
-    const float* const clip = in.clipped;
-    const float* const amplitudeSource = in.amplitude;
-    float* const depthOut = in.depthOut;
-    float* const amplitudeOut = in.amplitudeOut;
-    float* const confidenceOut = in.confidenceOut;
     SI4C_IVDEP
     for (size_t p = 0; p < width; ++p) {
         float distance;
@@ -307,15 +337,7 @@ inline void finishRow(const FinishRow& in, const FinishConstants& constants, siz
                 wrappedDistance(i0[p], q0[p], scale0, Calibrated ? offset0[p] : 0.0f, range0);
             modulation = 0.5f * std::sqrt(i0[p] * i0[p] + q0[p] * q0[p]);
         }
-        const float snr = modulation / std::sqrt(greyLevel[p] + kReadNoiseSquared);
-        const bool isClipped = clip[p] != 0.0f;
-        const float pixelConfidence = isClipped ? 0.0f : snr / (snr + kConfidenceHalfSnr);
-        // Bitwise: every test is evaluated, which keeps the loop free of branches.
-        const bool valid = !isClipped & (pixelConfidence >= threshold) & (distance >= minimum) &
-                           (distance <= maximum);
-        depthOut[p] = valid ? distance : 0.0f;
-        confidenceOut[p] = pixelConfidence;
-        amplitudeOut[p] = amplitudeSource[p];
+        end.write(p, distance, modulation);
     }
 }
 
@@ -326,9 +348,6 @@ inline void finishRow(const FinishRow& in, const FinishConstants& constants, siz
 template <bool Calibrated>
 inline void finishSingleRowInShortLoops(const FinishRow& in, const FinishConstants& constants,
                                         size_t width) {
-    const float minimum = constants.minimum;
-    const float maximum = constants.maximum;
-    const float threshold = constants.threshold;
     const float range = constants.range[0];
     const float scale = range / kTwoPi;
     const float* const i0 = in.inPhase[0];
@@ -336,12 +355,7 @@ inline void finishSingleRowInShortLoops(const FinishRow& in, const FinishConstan
     const float* const offset0 = in.offset[0];
     float* const angle = in.angle;
     float* const norm = in.norm[0];
-    const float* const greyLevel = in.grey;
-    const float* const clip = in.clipped;
-    const float* const amplitudeSource = in.amplitude;
-    float* const depthOut = in.depthOut;
-    float* const amplitudeOut = in.amplitudeOut;
-    float* const confidenceOut = in.confidenceOut;
+    const PixelEnd end(in, constants);
     ratioAndNormRow(i0, q0, angle, norm, width);
     SI4C_IVDEP
     for (size_t p = 0; p < width; ++p) angle[p] = atanOfRatio(angle[p]);
@@ -352,15 +366,7 @@ inline void finishSingleRowInShortLoops(const FinishRow& in, const FinishConstan
         distance = distance < 0.0f ? distance + range : distance;
         distance = distance >= range ? distance - range : distance;
         const float modulation = 0.5f * norm[p];
-        // From here as in finishRow.
-        const float snr = modulation / std::sqrt(greyLevel[p] + kReadNoiseSquared);
-        const bool isClipped = clip[p] != 0.0f;
-        const float pixelConfidence = isClipped ? 0.0f : snr / (snr + kConfidenceHalfSnr);
-        const bool valid = !isClipped & (pixelConfidence >= threshold) & (distance >= minimum) &
-                           (distance <= maximum);
-        depthOut[p] = valid ? distance : 0.0f;
-        confidenceOut[p] = pixelConfidence;
-        amplitudeOut[p] = amplitudeSource[p];
+        end.write(p, distance, modulation);
     }
 }
 
