@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <type_traits>
 
 #include "sdk/phase/src/VectorClones.h"
 
@@ -13,38 +15,56 @@ namespace rows {
 // in the same order, so they give the same bits.
 constexpr int kUnrolledRadius = 4;
 
+// Rows of floats are summed as floats. Rows of 16-bit integers (differences of 12-bit
+// samples, |value| < 4096) are summed as integers: every partial sum of such floats is an
+// integer below 2^24 and so exact, and the integer sum converted to float is the same float.
+// Up to 7 terms the sum fits 16 bits, and a vector holds twice as many of them.
+template <typename Value, int Terms>
+struct WindowSum {
+    using Type = float;
+};
+template <int Terms>
+struct WindowSum<int16_t, Terms> {
+    using Type = typename std::conditional<(Terms <= 7), int16_t, int32_t>::type;
+};
+
 // Mean of row[x - r .. x + r] with r = min(x, width - 1 - x): a border column.
-inline float borderMean(const float* row, int width, int x) {
+template <typename Value>
+inline float borderMean(const Value* row, int width, int x) {
     const int r = std::min(x, width - 1 - x);
-    float sum = 0.0f;
+    typename WindowSum<Value, 2 * 4 + 1>::Type sum = 0;  // border windows are shorter than 9
     for (int k = -r; k <= r; ++k) sum += row[x + k];
-    return sum / static_cast<float>(2 * r + 1);
+    return static_cast<float>(sum) / static_cast<float>(2 * r + 1);
 }
 
 // target[x] = (source[x - R] + source[x - R + 1] + ... + source[x + R]) * scale, summed in
 // that order, for x in [0, count).
-template <int R>
-inline void windowSums(const float* __restrict source, float* __restrict target, int count,
+template <int R, typename Value>
+inline void windowSums(const Value* __restrict source, float* __restrict target, int count,
                        float scale) {
+    using Sum = typename WindowSum<Value, 2 * R + 1>::Type;
     for (int x = 0; x < count; ++x) {
-        float sum = source[x - R];
+        Sum sum = source[x - R];
         for (int k = -R + 1; k <= R; ++k) sum += source[x + k];
-        target[x] = sum * scale;
+        target[x] = static_cast<float>(sum) * scale;
     }
 }
 
-inline void windowSums(const float* __restrict source, float* __restrict target, int count,
+template <typename Value>
+inline void windowSums(const Value* __restrict source, float* __restrict target, int count,
                        int radius, float scale) {
+    using Sum = typename WindowSum<Value, 1000>::Type;
     for (int x = 0; x < count; ++x) {
-        float sum = source[x - radius];
+        Sum sum = source[x - radius];
         for (int k = -radius + 1; k <= radius; ++k) sum += source[x + k];
-        target[x] = sum * scale;
+        target[x] = static_cast<float>(sum) * scale;
     }
 }
 
 // One row: out[x] = mean of in[x - rx .. x + rx], rx = min(radius, x, width - 1 - x).
 // Radius 0 copies (times 1).
-inline void filterRow(const float* __restrict in, float* __restrict out, int width, int radius) {
+template <typename Value>
+inline void filterRow(const Value* __restrict in, float* __restrict out, int width, int radius) {
     const int left = std::min(radius, width);          // [0, left) is border
     const int right = std::max(width - radius, left);  // [right, width) is border
     for (int x = 0; x < left; ++x) out[x] = borderMean(in, width, x);
@@ -52,7 +72,7 @@ inline void filterRow(const float* __restrict in, float* __restrict out, int wid
     const int count = right - left;
     if (count <= 0) return;
     const float scale = 1.0f / static_cast<float>(2 * radius + 1);
-    const float* source = in + left;
+    const Value* source = in + left;
     float* target = out + left;
     switch (radius) {
         case 1:

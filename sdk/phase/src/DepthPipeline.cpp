@@ -66,6 +66,7 @@ void DepthPipeline::configure(const StreamSetup& setup) {
     }
     amplitudeFiltered.assign(grayWeight < 1.0f ? pixels : 0, 0.0f);
     rowMemory.assign(static_cast<size_t>(imageWidth) * (kRings * ringLines() + kSingleRows), 0.0f);
+    sampleRowMemory.assign(static_cast<size_t>(imageWidth) * kSampleRows, 0);
     correlationPrimed = false;
     amplitudePrimed = false;
 }
@@ -133,8 +134,8 @@ bool DepthPipeline::process(const uint8_t* raw, float* depth, float* amplitude, 
     job.greyRing = ring();
     job.clippedRing = ring();
     for (int f = 0; f < 2; ++f) {
-        job.decodedInPhase[f] = row();
-        job.decodedQuadrature[f] = row();
+        job.decodedInPhase[f] = sampleRowMemory.data() + (2 * f) * width;
+        job.decodedQuadrature[f] = sampleRowMemory.data() + (2 * f + 1) * width;
         job.inPhaseRow[f] = row();
         job.quadratureRow[f] = row();
         job.distanceRow[f] = row();

@@ -58,11 +58,12 @@ private:
     int ringLines() const;
 
     // Rings: filtered in-phase and quadrature of two frequencies, amplitude, grey, clipping
-    // marks. Single rows: decoded and filtered correlation of two frequencies, decoded and
-    // filtered amplitude; for the last step, distance and correlation length of two
-    // frequencies and one scratch row.
+    // marks. Single rows: filtered correlation of two frequencies, decoded and filtered
+    // amplitude; for the last step, distance and correlation length of two frequencies and
+    // one scratch row. Sample rows: decoded correlation of two frequencies.
     static constexpr size_t kRings = 7;
-    static constexpr size_t kSingleRows = 15;
+    static constexpr size_t kSingleRows = 11;
+    static constexpr size_t kSampleRows = 4;
 
     int imageWidth = 0;
     int imageHeight = 0;
@@ -85,6 +86,7 @@ private:
 
     // Rings of rows (2 max(radius) + 1 lines each) and single rows; see DepthPipeline.cpp.
     std::vector<float> rowMemory;
+    std::vector<int16_t> sampleRowMemory;
 };
 
 }  // namespace si4c

@@ -68,10 +68,10 @@ struct FrameJob {
     rows::Ring amplitudeRing;
     rows::Ring greyRing;
     rows::Ring clippedRing;
-    // Single rows: decoded correlation and amplitude before filtering, and the vertically
-    // filtered correlation and amplitude of the output row.
-    float* decodedInPhase[2];
-    float* decodedQuadrature[2];
+    // Single rows: decoded correlation (C0 - C2 and C3 - C1, integers) and amplitude before
+    // filtering, and the vertically filtered correlation and amplitude of the output row.
+    int16_t* decodedInPhase[2];
+    int16_t* decodedQuadrature[2];
     float* decodedAmplitude;
     float* inPhaseRow[2];
     float* quadratureRow[2];
