@@ -6,7 +6,6 @@
 #include "sdk/phase/si4c_calibration_format.h"
 #include "sdk/phase/si4c_raw_layout.h"
 #include "sdk/phase/src/FramePass.h"
-#include "sdk/phase/src/VectorClones.h"
 
 namespace si4c {
 
@@ -103,7 +102,6 @@ bool DepthPipeline::process(const uint8_t* raw, float* depth, float* amplitude, 
     job.grayWeight = grayWeight;
     job.correlationPrimed = correlationPrimed;
     job.amplitudePrimed = amplitudePrimed;
-    job.shortLoops = selectedVectorLevel() == VectorLevel::X86V3;
     job.amplitudeFiltered = amplitudeFiltered.data();
     job.constants = {{rangeMm[0], rangeMm[1]},
                      params.validDistMinMm,

@@ -55,7 +55,6 @@ struct FrameJob {
     float grayWeight;
     bool correlationPrimed;
     bool amplitudePrimed;
-    bool shortLoops;  // one frequency's last step in finishSingleRowInShortLoops
     float* filteredInPhase[2];
     float* filteredQuadrature[2];
     float* amplitudeFiltered;
