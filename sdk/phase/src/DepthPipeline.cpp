@@ -136,6 +136,7 @@ bool DepthPipeline::process(const uint8_t* raw, float* depth, float* amplitude, 
         job.decodedQuadrature[f] = sampleRowMemory.data() + (2 * f + 1) * width;
         job.inPhaseRow[f] = row();
         job.quadratureRow[f] = row();
+        job.ratioRow[f] = row();
         job.distanceRow[f] = row();
         job.normRow[f] = row();
     }

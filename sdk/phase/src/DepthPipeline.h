@@ -59,10 +59,10 @@ private:
 
     // Rings: filtered in-phase and quadrature of two frequencies, amplitude, grey, clipping
     // marks. Single rows: filtered correlation of two frequencies, decoded and filtered
-    // amplitude; for the last step, distance and correlation length of two frequencies and
-    // one scratch row. Sample rows: decoded correlation of two frequencies.
+    // amplitude; for the last step, ratio, distance and correlation length of two frequencies
+    // and one scratch row. Sample rows: decoded correlation of two frequencies.
     static constexpr size_t kRings = 7;
-    static constexpr size_t kSingleRows = 11;
+    static constexpr size_t kSingleRows = 13;
     static constexpr size_t kSampleRows = 4;
 
     int imageWidth = 0;
