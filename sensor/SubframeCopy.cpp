@@ -32,31 +32,33 @@ size_t copyBounded(const uint8_t* from, size_t length, uint8_t* destination,
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
-// Fixed-size pieces as straight-line 32-byte moves. Left to itself the compiler copies a few
-// hundred bytes with `rep movs` in the AVX2 build, which takes long to start on AMD CPUs and
-// kept the block reorder at 0.3 of memcpy there; with no loop there is nothing to turn back
-// into one (or into a memcpy call).
-using Bytes32 = uint8_t __attribute__((vector_size(32)));
-
-inline void copy32(uint8_t* to, const uint8_t* from) {
-    Bytes32 piece;
+// Fixed-size pieces as straight-line vector moves of kPiece bytes, the width of the build's
+// registers (32 with AVX, 16 without: wider pieces went through the stack in the baseline
+// build, 0.47 of memcpy). Left to itself the compiler copies a few hundred bytes with
+// `rep movs` in the AVX2 build, which takes long to start on AMD CPUs and kept the block
+// reorder at 0.3 of memcpy there; with no loop there is nothing to turn back into one (or
+// into a memcpy call).
+template <size_t kPiece>
+inline void copyPiece(uint8_t* to, const uint8_t* from) {
+    typedef uint8_t Piece __attribute__((vector_size(kPiece)));
+    Piece piece;
     std::memcpy(&piece, from, sizeof piece);
     std::memcpy(to, &piece, sizeof piece);
 }
 
-template <size_t... kPiece>
-inline void copyPieces(uint8_t* to, const uint8_t* from, std::index_sequence<kPiece...>) {
-    (copy32(to + 32 * kPiece, from + 32 * kPiece), ...);
+template <size_t kPiece, size_t... kIndex>
+inline void copyPieces(uint8_t* to, const uint8_t* from, std::index_sequence<kIndex...>) {
+    (copyPiece<kPiece>(to + kPiece * kIndex, from + kPiece * kIndex), ...);
 }
 
-template <size_t kBytes>
+template <size_t kBytes, size_t kPiece>
 inline void copyFixed(uint8_t* to, const uint8_t* from) {
-    static_assert(kBytes % 32 == 0, "whole 32-byte pieces");
-    copyPieces(to, from, std::make_index_sequence<kBytes / 32>{});
+    static_assert(kBytes % kPiece == 0, "whole pieces");
+    copyPieces<kPiece>(to, from, std::make_index_sequence<kBytes / kPiece>{});
 }
 #else
 // Elsewhere the library's memcpy (NEON where the CPU has it) is the fast way.
-template <size_t kBytes>
+template <size_t kBytes, size_t>
 inline void copyFixed(uint8_t* to, const uint8_t* from) {
     std::memcpy(to, from, kBytes);
 }
@@ -71,7 +73,9 @@ void copyPlain(const uint8_t* source, size_t sourceLength, uint8_t* destination,
 
 namespace {
 
-// The two fixed-layout copies, inlined into one build per instruction set below.
+// The two fixed-layout copies, inlined into one build per instruction set below, in pieces
+// of kPiece bytes.
+template <size_t kPiece>
 __attribute__((always_inline)) inline void lineStrideBody(const uint8_t* source,
                                                           size_t sourceLength,
                                                           uint8_t* destination,
@@ -82,7 +86,7 @@ __attribute__((always_inline)) inline void lineStrideBody(const uint8_t* source,
     size_t written = *position;
     for (; k + kLineBytes <= sourceLength && written + kLineBytes <= destinationCapacity;
          k += kLineStride) {
-        copyFixed<kLineBytes>(destination + written, source + k);
+        copyFixed<kLineBytes, kPiece>(destination + written, source + k);
         written += kLineBytes;
     }
     *position = written;
@@ -92,6 +96,7 @@ __attribute__((always_inline)) inline void lineStrideBody(const uint8_t* source,
     }
 }
 
+template <size_t kPiece>
 __attribute__((always_inline)) inline void blockReorderBody(const uint8_t* source,
                                                             size_t sourceLength,
                                                             uint8_t* destination,
@@ -103,21 +108,21 @@ __attribute__((always_inline)) inline void blockReorderBody(const uint8_t* sourc
         if (*position + kBlockBytes <= destinationCapacity) {
             // Room for the whole block: reorder straight into the destination.
             uint8_t* out = destination + *position;
-            copyFixed<kBlockHead>(out, block);
-            copyFixed<kBlockTail>(out + kBlockHead, block + 2 * kBlockHead);
-            copyFixed<kBlockHead>(out + kLineBytes, block + kBlockHead);
-            copyFixed<kBlockTail>(out + kLineBytes + kBlockHead,
+            copyFixed<kBlockHead, kPiece>(out, block);
+            copyFixed<kBlockTail, kPiece>(out + kBlockHead, block + 2 * kBlockHead);
+            copyFixed<kBlockHead, kPiece>(out + kLineBytes, block + kBlockHead);
+            copyFixed<kBlockTail, kPiece>(out + kLineBytes + kBlockHead,
                                   block + 2 * kBlockHead + kBlockTail);
             *position += kBlockBytes;
             continue;
         }
         uint8_t ordered[kBlockBytes];
         // Piece A: its head, then its tail from the end of the block.
-        copyFixed<kBlockHead>(ordered, block);
-        copyFixed<kBlockTail>(ordered + kBlockHead, block + 2 * kBlockHead);
+        copyFixed<kBlockHead, kPiece>(ordered, block);
+        copyFixed<kBlockTail, kPiece>(ordered + kBlockHead, block + 2 * kBlockHead);
         // Piece B: its head, then its tail, the block's last bytes.
-        copyFixed<kBlockHead>(ordered + kLineBytes, block + kBlockHead);
-        copyFixed<kBlockTail>(ordered + kLineBytes + kBlockHead,
+        copyFixed<kBlockHead, kPiece>(ordered + kLineBytes, block + kBlockHead);
+        copyFixed<kBlockTail, kPiece>(ordered + kLineBytes + kBlockHead,
                               block + 2 * kBlockHead + kBlockTail);
         copyBounded(ordered, kBlockBytes, destination, destinationCapacity, position);
     }
@@ -135,22 +140,24 @@ struct CopyBuild {
 
 bool alwaysSupported() { return true; }
 
-#define QUARVEL_COPY_BUILD(suffix, attributes)                                                 \
+#define QUARVEL_COPY_BUILD(suffix, piece, attributes)                                          \
     attributes void lineStride##suffix(const uint8_t* source, size_t sourceLength,           \
                                        uint8_t* destination, size_t destinationCapacity,     \
                                        uint32_t, size_t* position) {                          \
-        lineStrideBody(source, sourceLength, destination, destinationCapacity, position);     \
+        lineStrideBody<piece>(source, sourceLength, destination, destinationCapacity,         \
+                              position);                                                      \
     }                                                                                         \
     attributes void blockReorder##suffix(const uint8_t* source, size_t sourceLength,         \
                                          uint8_t* destination, size_t destinationCapacity,   \
                                          uint32_t, size_t* position) {                        \
-        blockReorderBody(source, sourceLength, destination, destinationCapacity, position);   \
+        blockReorderBody<piece>(source, sourceLength, destination, destinationCapacity,       \
+                                position);                                                    \
     }
 
-QUARVEL_COPY_BUILD(Baseline, )
+QUARVEL_COPY_BUILD(Baseline, 16, )
 #if defined(__x86_64__) && defined(__GNUC__)
-QUARVEL_COPY_BUILD(X86V4, __attribute__((target("arch=x86-64-v4"))))
-QUARVEL_COPY_BUILD(X86V3, __attribute__((target("arch=x86-64-v3"))))
+QUARVEL_COPY_BUILD(X86V4, 32, __attribute__((target("arch=x86-64-v4"))))
+QUARVEL_COPY_BUILD(X86V3, 32, __attribute__((target("arch=x86-64-v3"))))
 #endif
 
 // Best first; the last runs anywhere.
