@@ -28,10 +28,18 @@ GLIBC_HWCAPS = {"v4": "", "v3": AVX512,
                 "v2": AVX512 + ",-AVX2,-AVX,-FMA,-F16C,-BMI1,-BMI2,-LZCNT,-MOVBE"}
 
 
+# numpy chooses its SIMD builds by the CPU as well: NPY_DISABLE_CPU_FEATURES hides the ones a
+# CPU of the forced level lacks, so that the numpy twin runs as it would on such a CPU.
+NUMPY_AVX512 = "AVX512F AVX512CD AVX512_SKX AVX512_CLX AVX512_CNL AVX512_ICL"
+NUMPY_HIDDEN = {"v4": "", "v3": NUMPY_AVX512, "v2": NUMPY_AVX512 + " AVX2 FMA3 F16C AVX"}
+
+
 def level_environment(level):
     environment = dict(os.environ, QUARVEL_CPU_LEVEL=level)
     if GLIBC_HWCAPS[level]:
         environment["GLIBC_TUNABLES"] = "glibc.cpu.hwcaps=" + GLIBC_HWCAPS[level]
+    if NUMPY_HIDDEN[level]:
+        environment["NPY_DISABLE_CPU_FEATURES"] = NUMPY_HIDDEN[level]
     return environment
 
 # (figure, subject benchmark, baseline benchmark, ratio kind, target): "faster" is
@@ -83,7 +91,11 @@ def phase_library_at(build, level, scratch):
     for entry in json.load(open(out))["benchmarks"]:
         scale = {"ns": 1e-3, "us": 1.0, "ms": 1e3}[entry["time_unit"]]
         library[entry["run_name"]] = entry["cpu_time"] * scale
-    numpy_us = numpy_phase.timing(scratch)
+    # numpy reads NPY_DISABLE_CPU_FEATURES when it is imported: a process of its own.
+    timed = subprocess.run([sys.executable, os.path.join(HERE, "numpy_phase.py"), "--timing",
+                            scratch], check=True, capture_output=True, text=True,
+                           env=level_environment(level))
+    numpy_us = json.loads(timed.stdout)
     return {"single": (library["PhaseLibrarySingle"], numpy_us["phase_single_numpy_frame_us"]),
             "dual": (library["PhaseLibraryDual"], numpy_us["phase_dual_numpy_frame_us"])}
 
@@ -147,7 +159,8 @@ def main():
         lines.append(f"{row['figure']:40} {row['forced']:>6} {row['ran']:>10} {row['us']:9.1f} "
                      f"{row['baseline_us']:12.1f} {row['ratio']:7.2f} {spread:>12}  {verdict}")
     lines.append("memcpy and libm: glibc's choice for a CPU of the forced level (GLIBC_TUNABLES "
-                 "hides the features it lacks); numpy: its own choice for this CPU. Phase "
+                 "hides the features it lacks); numpy: its builds for such a CPU "
+                 "(NPY_DISABLE_CPU_FEATURES). Phase "
                  "library against its numpy twin: " + ", ".join(
                      f"{mode} {agreement[f'phase_{mode}_numpy_max_ulps']:g} ulp apart"
                      for mode in ("single", "dual")))

@@ -6,6 +6,7 @@ confidence and validity), with the library's default parameters. `main` runs it 
 frames the benchmark program wrote, checks each plane against the library's output and
 times it per frame.
 """
+import json
 import sys
 import time
 
@@ -216,4 +217,7 @@ def main(directory):
 
 
 if __name__ == "__main__":
-    print(main(sys.argv[1]))
+    if sys.argv[1] == "--timing":
+        print(json.dumps(timing(sys.argv[2])))
+    else:
+        print(main(sys.argv[1]))
