@@ -77,8 +77,7 @@ namespace {
 // of kPiece bytes.
 template <size_t kPiece>
 __attribute__((always_inline)) inline void lineStrideBody(const uint8_t* source,
-                                                          size_t sourceLength,
-                                                          uint8_t* destination,
+                                                          size_t sourceLength, uint8_t* destination,
                                                           size_t destinationCapacity,
                                                           size_t* position) {
     // Whole lines with room for them: a fixed-size copy in vector moves.
@@ -112,7 +111,7 @@ __attribute__((always_inline)) inline void blockReorderBody(const uint8_t* sourc
             copyFixed<kBlockTail, kPiece>(out + kBlockHead, block + 2 * kBlockHead);
             copyFixed<kBlockHead, kPiece>(out + kLineBytes, block + kBlockHead);
             copyFixed<kBlockTail, kPiece>(out + kLineBytes + kBlockHead,
-                                  block + 2 * kBlockHead + kBlockTail);
+                                          block + 2 * kBlockHead + kBlockTail);
             *position += kBlockBytes;
             continue;
         }
@@ -123,7 +122,7 @@ __attribute__((always_inline)) inline void blockReorderBody(const uint8_t* sourc
         // Piece B: its head, then its tail, the block's last bytes.
         copyFixed<kBlockHead, kPiece>(ordered + kLineBytes, block + kBlockHead);
         copyFixed<kBlockTail, kPiece>(ordered + kLineBytes + kBlockHead,
-                              block + 2 * kBlockHead + kBlockTail);
+                                      block + 2 * kBlockHead + kBlockTail);
         copyBounded(ordered, kBlockBytes, destination, destinationCapacity, position);
     }
     if (k < sourceLength) {
@@ -140,18 +139,16 @@ struct CopyBuild {
 
 bool alwaysSupported() { return true; }
 
-#define QUARVEL_COPY_BUILD(suffix, piece, attributes)                                          \
-    attributes void lineStride##suffix(const uint8_t* source, size_t sourceLength,           \
-                                       uint8_t* destination, size_t destinationCapacity,     \
-                                       uint32_t, size_t* position) {                          \
-        lineStrideBody<piece>(source, sourceLength, destination, destinationCapacity,         \
-                              position);                                                      \
-    }                                                                                         \
-    attributes void blockReorder##suffix(const uint8_t* source, size_t sourceLength,         \
-                                         uint8_t* destination, size_t destinationCapacity,   \
-                                         uint32_t, size_t* position) {                        \
-        blockReorderBody<piece>(source, sourceLength, destination, destinationCapacity,       \
-                                position);                                                    \
+#define QUARVEL_COPY_BUILD(suffix, piece, attributes)                                              \
+    attributes void lineStride##suffix(const uint8_t* source, size_t sourceLength,                 \
+                                       uint8_t* destination, size_t destinationCapacity, uint32_t, \
+                                       size_t* position) {                                         \
+        lineStrideBody<piece>(source, sourceLength, destination, destinationCapacity, position);   \
+    }                                                                                              \
+    attributes void blockReorder##suffix(const uint8_t* source, size_t sourceLength,               \
+                                         uint8_t* destination, size_t destinationCapacity,         \
+                                         uint32_t, size_t* position) {                             \
+        blockReorderBody<piece>(source, sourceLength, destination, destinationCapacity, position); \
     }
 
 QUARVEL_COPY_BUILD(Baseline, 16, )
@@ -190,8 +187,8 @@ void copyLineStride(const uint8_t* source, size_t sourceLength, uint8_t* destina
 
 void copyBlockReorder(const uint8_t* source, size_t sourceLength, uint8_t* destination,
                       size_t destinationCapacity, uint32_t width, size_t* position) {
-    selectedCopyBuild().blockReorder(source, sourceLength, destination, destinationCapacity,
-                                     width, position);
+    selectedCopyBuild().blockReorder(source, sourceLength, destination, destinationCapacity, width,
+                                     position);
 }
 
 void unpackY12P(const uint8_t* source, size_t sourceLength, uint8_t* destination,

@@ -16,9 +16,10 @@ namespace rows {
 constexpr int kUnrolledRadius = 4;
 
 // Rows of floats are summed as floats. Rows of 16-bit integers (differences of 12-bit
-// samples, |value| < 4096) are summed as integers: every partial sum of such floats is an
-// integer below 2^24 and so exact, and the integer sum converted to float is the same float.
-// Up to 7 terms the sum fits 16 bits, and a vector holds twice as many of them.
+// samples, |value| < 4096) are summed as integers: in windows of fewer than 4096 terms
+// every partial sum of such floats is an integer below 2^24 and so exact, and the integer
+// sum converted to float is the same float. Up to 7 terms the sum fits 16 bits, and a
+// vector holds twice as many of them.
 template <typename Value, int Terms>
 struct WindowSum {
     using Type = float;
@@ -27,12 +28,14 @@ template <int Terms>
 struct WindowSum<int16_t, Terms> {
     using Type = typename std::conditional<(Terms <= 7), int16_t, int32_t>::type;
 };
+// For windows whose length is known only at run time.
+constexpr int kAnyTerms = 1 << 16;
 
 // Mean of row[x - r .. x + r] with r = min(x, width - 1 - x): a border column.
 template <typename Value>
 inline float borderMean(const Value* row, int width, int x) {
     const int r = std::min(x, width - 1 - x);
-    typename WindowSum<Value, 2 * 4 + 1>::Type sum = 0;  // border windows are shorter than 9
+    typename WindowSum<Value, kAnyTerms>::Type sum = 0;
     for (int k = -r; k <= r; ++k) sum += row[x + k];
     return static_cast<float>(sum) / static_cast<float>(2 * r + 1);
 }
@@ -53,7 +56,7 @@ inline void windowSums(const Value* __restrict source, float* __restrict target,
 template <typename Value>
 inline void windowSums(const Value* __restrict source, float* __restrict target, int count,
                        int radius, float scale) {
-    using Sum = typename WindowSum<Value, 1000>::Type;
+    using Sum = typename WindowSum<Value, kAnyTerms>::Type;
     for (int x = 0; x < count; ++x) {
         Sum sum = source[x - radius];
         for (int k = -radius + 1; k <= radius; ++k) sum += source[x + k];

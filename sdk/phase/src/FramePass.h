@@ -75,7 +75,7 @@ struct FrameJob {
     float* inPhaseRow[2];
     float* quadratureRow[2];
     float* amplitudeRow;
-    float* ratioRow[2];     // scratch rows of the last step
+    float* ratioRow[2];  // scratch rows of the last step
     float* distanceRow[2];
     float* normRow[2];
     float* angleRow;
