@@ -10,7 +10,7 @@ constexpr float kPi = 3.14159265358979f;
 constexpr float kHalfPi = 1.57079632679490f;
 constexpr float kTwoPi = 6.28318530717959f;
 
-// The three steps of phaseAngle, for loops that keep them apart (see DepthPipeline.cpp).
+// The three steps of phaseAngle, for loops that keep them apart (see FramePassSteps.inc).
 // phaseRatio: min(|x|, |y|) / max(|x|, |y|), 0 for the null vector.
 inline float phaseRatio(float y, float x) {
     const float ax = std::fabs(x);
